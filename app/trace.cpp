@@ -1,0 +1,45 @@
+// Platform-independent part of the trace and the event log; the text reaches
+// the platform through debugOutput().
+#include "app/trace.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+EventLog gEventLog;
+
+void trace(const char* format, ...)
+{
+    char buffer[kTraceBufferSize];
+    va_list args;
+    va_start(args, format);
+    int n = std::vsnprintf(buffer, sizeof buffer, format, args);
+    va_end(args);
+    if (n < 0)
+        buffer[0] = '\0';
+    buffer[sizeof buffer - 1] = '\0';
+    debugOutput(buffer);
+}
+
+void EventLog::append(const char* tag, const std::string& text, const char* terminator)
+{
+    const char* data = text.c_str();
+    std::size_t length = std::strlen(data);
+    std::lock_guard<std::mutex> lock(mMutex);
+    mText.append(tag).append(data, length).append(terminator);
+}
+
+std::string EventLog::take()
+{
+    std::string taken;
+    std::lock_guard<std::mutex> lock(mMutex);
+    taken.swap(mText);
+    return taken;
+}
+
+void noteException(const char* where)
+{
+    std::string line = std::string("*** EXCEPTION  ") + where + "\n";
+    trace("%s", line.c_str());
+    gEventLog.append("\r ZqServer= ", line, "\r");
+}

@@ -1,0 +1,47 @@
+// The developer trace and the event log, the agent's two diagnostic channels.
+//
+// trace() formats one text printf-style into its own 2048-byte buffer (longer
+// texts are cut to 2047 characters) and hands it whole to the platform's
+// debugger-output channel. The event log collects caught failures and received
+// multicast texts until the dialog drains it.
+#pragma once
+
+#include <mutex>
+#include <string>
+
+#if defined(__GNUC__)
+#define ZQ_PRINTF_FORMAT(fmt, args) __attribute__((format(__printf__, fmt, args)))
+#else
+#define ZQ_PRINTF_FORMAT(fmt, args)
+#endif
+
+// Writes one formatted trace text; never fails the caller. The format must be
+// a literal of ours: texts from the network travel only as arguments.
+void trace(const char* format, ...) ZQ_PRINTF_FORMAT(1, 2);
+
+// Size of each trace call's buffer; a trace text is at most one less.
+constexpr std::size_t kTraceBufferSize = 2048;
+
+// The platform's debugger-output channel: takes one zero-terminated text,
+// from any thread, and adds nothing to it.
+void debugOutput(const char* text);
+
+// One process-wide text of entries, each starting with a carriage return.
+// Appends and drains are atomic with respect to each other.
+class EventLog {
+public:
+    // Appends tag + text (up to its first zero byte) + terminator as one step.
+    void append(const char* tag, const std::string& text, const char* terminator);
+    // Returns the whole log and leaves it empty, as one step.
+    std::string take();
+
+private:
+    std::mutex mMutex;
+    std::string mText;
+};
+
+extern EventLog gEventLog;
+
+// What every catch-all handler does: traces "*** EXCEPTION  <where>\n" and
+// appends the same text to the event log as a "\r ZqServer= " entry.
+void noteException(const char* where);

@@ -1,0 +1,15 @@
+// Samples the machine's total processor load in whole percent.
+#pragma once
+
+class CpuUsage {
+public:
+    CpuUsage();
+    CpuUsage(const CpuUsage&) = delete;
+    CpuUsage& operator=(const CpuUsage&) = delete;
+    virtual ~CpuUsage();
+
+    // One sample: the load since the previous sample, whoever took it. The
+    // first call opens the counter and returns 0; every failure returns 0.
+    // Process-wide state; call it from the worker thread only.
+    static int getCpuTotalUsage();
+};

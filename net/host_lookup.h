@@ -1,0 +1,36 @@
+// The host's own name and addresses, and the classic IPv4 text conversions.
+//
+// hostlookup:: is a platform seam (gethostname and gethostbyname); tests link a
+// scripted host in its place. inet:: is always the platform's own.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace hostlookup {
+
+// gethostname into buffer (size bytes, zero-terminated). On failure returns
+// false and sets error to the platform's socket error code.
+bool localHostName(char* buffer, std::size_t size, int& error);
+
+// gethostbyname: on success the host's IPv4 addresses in network byte order,
+// in the order of the lookup's address list. The result is copied out whole.
+bool addressesOf(const char* name, std::vector<std::uint32_t>& addresses);
+
+}  // namespace hostlookup
+
+namespace inet {
+
+// inet_addr: the classic lenient conversion (shortened, octal and hexadecimal
+// forms accepted); network byte order; all ones for a rejected text.
+std::uint32_t addr(const char* text);
+
+// inet_ntoa of an address in network byte order.
+std::string ntoa(std::uint32_t networkOrder);
+
+std::uint32_t hostToNetwork(std::uint32_t value);
+std::uint32_t networkToHost(std::uint32_t value);
+
+}  // namespace inet

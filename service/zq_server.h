@@ -1,0 +1,88 @@
+// The agent's network service: one object that owns the I/O service and
+// everything that runs on it, the agent's configuration, its alarm state and
+// the texts that the dialog shows.
+//
+// The façade builds it on the main thread and runs run() as the body of the
+// worker thread; every completion handler runs on that one thread. Values that
+// the dialog's thread copies are SharedText or atomics.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <string>
+
+#include <boost/asio/io_service.hpp>
+#include <boost/asio/ip/udp.hpp>
+
+#include "hostinfo/cpu_usage.h"
+#include "service/shared_text.h"
+
+namespace zq {
+
+// Port of the multicast receivers and the sender sockets.
+constexpr unsigned short kAgentPort = 34543;
+// Most common-network pairs, local addresses and senders.
+constexpr int kMaxPairs = 5;
+
+class ZqServer {
+public:
+    ZqServer();
+    ZqServer(const ZqServer&) = delete;
+    ZqServer& operator=(const ZqServer&) = delete;
+    virtual ~ZqServer();
+
+    // The worker thread's body: runs the I/O loop; never lets an exception out.
+    void run();
+    // Posts handle_stop; the stop takes effect on the worker thread.
+    void stop();
+    void handle_stop();
+
+    bool runExited() const { return mRunExited.load(); }
+
+    std::string getCpuUsageText() const;
+    std::string getOsDescText();
+
+    int getNumIpAddresses();
+    std::string getIpAddressesXml();
+
+    // Applies an Orvane configuration message to the one running server.
+    static void setCrossOver(const std::string& payload);
+
+    std::string getKeepAliveXml(const std::string& address);
+    std::string getReportXml(const std::string& address);
+    std::string getAlarmXml();
+
+    using Endpoint = boost::asio::ip::udp::endpoint;
+
+    CpuUsage mCpuSampler;
+    std::array<Endpoint, kMaxPairs> mRemoteEndpoints;
+    std::array<Endpoint, kMaxPairs> mLocalEndpoints;
+    boost::asio::io_service mIoService;
+    std::atomic<bool> mRunExited{false};
+    int mTimerSeconds = 5;
+    bool mTimerRunning = false;
+    SharedText mHostName;
+    std::string mOsDesc;
+    SharedText mCommonLocalIps;
+    SharedText mTriggerText;
+    SharedText mOrvaneServer;
+    SharedText mCloudServer;
+    int mAlarmSeconds = 5;
+    int mAlarmPercent = 100;
+    std::atomic<int> mCpuUsage{0};
+    int mTickCount = 0;
+    int mRemotePort = 0;
+    int mAlarmCountdown = 5;
+    int mAlarmHoldoff = 0;
+    int mNumPairs = 0;
+    bool mConfigured = false;
+    bool mReportSent = false;
+
+private:
+    void applyCrossOver(const std::string& payload);
+};
+
+// The one server; set by its constructor and never cleared.
+extern ZqServer* gServer;
+
+}  // namespace zq

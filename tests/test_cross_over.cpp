@@ -1,0 +1,211 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "app/trace.h"
+#include "fakes/fake_host.h"
+#include "fakes/idle_server.h"
+#include "fakes/recording_debug_output.h"
+
+namespace {
+
+using Endpoint = zq::ZqServer::Endpoint;
+
+Endpoint endpoint(const char* address, unsigned short port)
+{
+    return Endpoint(boost::asio::ip::make_address_v4(address), port);
+}
+
+std::string message(const std::vector<std::string>& servers, const std::string& rest = "")
+{
+    std::string text = "beaconCfgAlarm";
+    for (const std::string& server : servers)
+        text += "<srvIpAddr>" + server + "</srvIpAddr>";
+    return text + rest;
+}
+
+const std::string kSettings = "<srvIpPort>40001</srvIpPort><cpuPercent>90</cpuPercent><alarmSeconds>30</alarmSeconds>";
+
+class CrossOver : public ::testing::Test {
+protected:
+    void useHost(std::vector<std::string> addresses)
+    {
+        fakehost::Host host;
+        host.name = "plant-pc";
+        host.addresses = std::move(addresses);
+        fakehost::set(host);
+    }
+    void SetUp() override
+    {
+        useHost({"192.168.1.5"});
+        server = std::make_unique<IdleServer>();
+        gEventLog.take();
+        recording::clearTrace();
+    }
+    std::unique_ptr<IdleServer> server;
+};
+
+}  // namespace
+
+TEST_F(CrossOver, OnePairOnTheCommonNetwork)
+{
+    zq::ZqServer::setCrossOver(message({"192.168.1.20"}, kSettings));
+
+    EXPECT_EQ(server->mNumPairs, 1);
+    EXPECT_EQ(server->mCommonLocalIps.get(), "192.168.1.5");
+    EXPECT_EQ(server->mLocalEndpoints[0], endpoint("192.168.1.5", 40001));
+    EXPECT_EQ(server->mRemoteEndpoints[0], endpoint("192.168.1.20", 40001));
+    EXPECT_EQ(server->mRemotePort, 40001);
+    EXPECT_EQ(server->mAlarmPercent, 90);
+    EXPECT_EQ(server->mAlarmSeconds, 30);
+    EXPECT_EQ(server->mTriggerText.get(), "90%:30s");
+    EXPECT_TRUE(server->mConfigured);
+    EXPECT_EQ(server->mHostName.get(), "plant-pc");
+    EXPECT_EQ(recording::traceJoined(),
+              "==>  ZqServer::setCrossOver\n"
+              "Host name is [plant-pc]\nAddress [192.168.1.5]\n"
+              "Add to Local list [192.168.1.5]\n"
+              "Add to Server list [192.168.1.20]\n"
+              "TEST [192.168.1.5][3232235776] ? [3232235776][192.168.1.20]\n"
+              "FOUND A COMMON NETWORK [0] [0]\n"
+              "SETTING COMMON NETWORK [192.168.1.5] [192.168.1.20]\n"
+              "mRemotePort=[40001]  mAlarmPercent=[90]  mAlarmSeconds=[30]\n"
+              "<==  ZqServer::setCrossOver\n");
+}
+
+TEST_F(CrossOver, PairsInLocalThenServerOrder)
+{
+    useHost({"10.0.0.7", "192.168.1.5", "192.168.1.6"});
+    zq::ZqServer::setCrossOver(message({"192.168.1.20", "10.0.0.1", "192.168.1.20"}, kSettings));
+
+    // local 0 x server 1; local 1 x servers 0 and 2; local 2 x servers 0 and 2
+    ASSERT_EQ(server->mNumPairs, 5);
+    const char* locals[] = {"10.0.0.7", "192.168.1.5", "192.168.1.5", "192.168.1.6", "192.168.1.6"};
+    const char* servers[] = {"10.0.0.1", "192.168.1.20", "192.168.1.20", "192.168.1.20", "192.168.1.20"};
+    for (int k = 0; k < 5; ++k) {
+        EXPECT_EQ(server->mLocalEndpoints[k], endpoint(locals[k], 40001)) << k;
+        EXPECT_EQ(server->mRemoteEndpoints[k], endpoint(servers[k], 40001)) << k;
+    }
+    EXPECT_EQ(server->mCommonLocalIps.get(),
+              "10.0.0.7,  192.168.1.5,  192.168.1.5,  192.168.1.6,  192.168.1.6");
+    std::string traced = recording::traceJoined();
+    EXPECT_NE(traced.find("TEST [10.0.0.7][167772160] ? [3232235776][192.168.1.20]\n"), std::string::npos);
+    EXPECT_NE(traced.find("FOUND A COMMON NETWORK [0] [1]\n"), std::string::npos);
+    EXPECT_NE(traced.find("FOUND A COMMON NETWORK [2] [2]\n"), std::string::npos);
+}
+
+TEST_F(CrossOver, SecondLocalAddressMatches)
+{
+    useHost({"10.0.0.7", "192.168.1.5"});
+    zq::ZqServer::setCrossOver(message({"192.168.1.20"}, kSettings));
+    EXPECT_EQ(server->mNumPairs, 1);
+    EXPECT_EQ(server->mLocalEndpoints[0], endpoint("192.168.1.5", 40001));
+    std::string traced = recording::traceJoined();
+    EXPECT_NE(traced.find("TEST [10.0.0.7][167772160] ? [3232235776][192.168.1.20]\n"), std::string::npos);
+    EXPECT_NE(traced.find("FOUND A COMMON NETWORK [1] [0]\n"), std::string::npos);
+}
+
+TEST_F(CrossOver, MoreThanFivePairsKeepsTheFirstFive)
+{
+    useHost({"192.168.1.5", "192.168.1.6", "192.168.1.7", "192.168.1.8", "192.168.1.9", "192.168.1.10"});
+    zq::ZqServer::setCrossOver(message({"192.168.1.20", "192.168.1.21"}, kSettings));
+    EXPECT_EQ(server->mNumPairs, 5);
+    EXPECT_EQ(server->mCommonLocalIps.get(),
+              "192.168.1.5,  192.168.1.5,  192.168.1.6,  192.168.1.6,  192.168.1.7");
+    EXPECT_EQ(server->mRemoteEndpoints[4], endpoint("192.168.1.20", 40001));
+    // Only the first five local addresses are compared.
+    EXPECT_EQ(recording::traceJoined().find("[192.168.1.10]["), std::string::npos);
+}
+
+TEST_F(CrossOver, ServerListReadsFiveAndStopsAtAnEmptyElement)
+{
+    useHost({"192.168.1.5"});
+    zq::ZqServer::setCrossOver(message({"10.9.9.1", "10.9.9.2", "10.9.9.3", "10.9.9.4", "10.9.9.5", "192.168.1.20"},
+                                       kSettings));
+    EXPECT_EQ(server->mNumPairs, 0);  // the sixth, matching, address is never read
+
+    zq::ZqServer::setCrossOver(message({"10.9.9.1", ""}, kSettings) +
+                               "<srvIpAddr>192.168.1.20</srvIpAddr>");
+    EXPECT_EQ(server->mNumPairs, 0);  // the empty element ends the list
+
+    zq::ZqServer::setCrossOver("<cpuPercent>90</cpuPercent> preamble beaconCfgAlarm <srvIpPort>40001</srvIpPort>"
+                               "<srvIpAddr>192.168.1.20</srvIpAddr> trailing <alarmSeconds> 30 </alarmSeconds>");
+    EXPECT_EQ(server->mNumPairs, 1);
+    EXPECT_EQ(server->mTriggerText.get(), "90%:30s");
+    EXPECT_EQ(server->mRemoteEndpoints[0], endpoint("192.168.1.20", 40001));
+}
+
+TEST_F(CrossOver, MessagesWithoutPairsOrSettings)
+{
+    zq::ZqServer::setCrossOver(message({"192.168.1.20"}, kSettings));
+    ASSERT_EQ(server->mNumPairs, 1);
+
+    // No pair: the port stays, the pairs and common list are cleared, the
+    // alarm settings still change.
+    zq::ZqServer::setCrossOver(message({"192.168.2.20"}, "<srvIpPort>9</srvIpPort>"));
+    EXPECT_EQ(server->mNumPairs, 0);
+    EXPECT_EQ(server->mCommonLocalIps.get(), "");
+    EXPECT_EQ(server->mRemotePort, 40001);
+    EXPECT_EQ(server->mTriggerText.get(), "0%:0s");
+    EXPECT_EQ(server->mAlarmPercent, 0);
+    EXPECT_EQ(server->mAlarmSeconds, 0);
+    EXPECT_TRUE(server->mConfigured);
+
+    // A pair without a port element sets the port to 0.
+    zq::ZqServer::setCrossOver(message({"192.168.1.20"}, "<cpuPercent>-5</cpuPercent>"));
+    EXPECT_EQ(server->mRemotePort, 0);
+    EXPECT_EQ(server->mRemoteEndpoints[0].port(), 0);
+    EXPECT_EQ(server->mTriggerText.get(), "-5%:0s");
+
+    // The port is the low 16 bits of the configured value.
+    zq::ZqServer::setCrossOver(message({"192.168.1.20"}, "<srvIpPort>65537</srvIpPort>"));
+    EXPECT_EQ(server->mRemotePort, 65537);
+    EXPECT_EQ(server->mRemoteEndpoints[0].port(), 1);
+    EXPECT_EQ(gEventLog.take(), "");
+}
+
+TEST_F(CrossOver, AnAddressOnlyTheLenientFormAcceptsKeepsEarlierWrites)
+{
+    zq::ZqServer::setCrossOver(message({"192.168.1.20"}, kSettings));
+    ASSERT_EQ(server->mTriggerText.get(), "90%:30s");
+    useHost({"192.168.1.5", "192.168.1.6"});
+    gEventLog.take();
+    recording::clearTrace();
+
+    // 0300.0250.1.30 is 192.168.1.24 to the lenient conversion, but no plain
+    // dotted quad: the first pair is recorded, the second fails.
+    zq::ZqServer::setCrossOver(message({"192.168.1.21", "0300.0250.1.30"},
+                                       "<srvIpPort>5000</srvIpPort><cpuPercent>50</cpuPercent>"));
+    EXPECT_EQ(server->mNumPairs, 1);
+    EXPECT_EQ(server->mRemoteEndpoints[0], endpoint("192.168.1.21", 5000));
+    EXPECT_EQ(server->mCommonLocalIps.get(), "192.168.1.5,  192.168.1.5");
+    EXPECT_EQ(server->mRemotePort, 5000);
+    EXPECT_EQ(server->mAlarmPercent, 90);
+    EXPECT_EQ(server->mAlarmSeconds, 30);
+    EXPECT_EQ(server->mTriggerText.get(), "90%:30s");
+    EXPECT_EQ(gEventLog.take(), "\r ZqServer= *** EXCEPTION  ZqServer::setCrossOver\n\r");
+    std::string traced = recording::traceJoined();
+    EXPECT_NE(traced.find("*** EXCEPTION  ZqServer::setCrossOver\n<==  ZqServer::setCrossOver\n"),
+              std::string::npos);
+}
+
+TEST_F(CrossOver, RejectedAndZeroServerAddressesMatchNothing)
+{
+    zq::ZqServer::setCrossOver(message({"not-an-address", "0.0.0.0"}, kSettings));
+    EXPECT_EQ(server->mNumPairs, 0);
+    std::string traced = recording::traceJoined();
+    EXPECT_NE(traced.find("TEST [192.168.1.5][3232235776] ? [4294967040][not-an-address]\n"), std::string::npos);
+    EXPECT_NE(traced.find("*** ERROR   getNetOctsInt   (IpAddr == 0)\r\nTEST [192.168.1.5][3232235776] ? [0][0.0.0.0]\n"),
+              std::string::npos);
+}
+
+TEST_F(CrossOver, NothingHappensWithoutAServer)
+{
+    zq::ZqServer* saved = zq::gServer;
+    zq::gServer = nullptr;
+    zq::ZqServer::setCrossOver(message({"192.168.1.20"}, kSettings));
+    zq::gServer = saved;
+    EXPECT_FALSE(server->mConfigured);
+    EXPECT_EQ(recording::traceJoined(), "");
+}

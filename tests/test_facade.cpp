@@ -1,0 +1,163 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <future>
+#include <thread>
+
+#include "app/trace.h"
+#include "fakes/fake_host.h"
+#include "fakes/idle_server.h"
+#include "fakes/recording_debug_output.h"
+#include "hostinfo/os_description.h"
+#include "service/zq_srv.h"
+
+namespace {
+
+void useHost()
+{
+    fakehost::Host host;
+    host.name = "plant-pc";
+    host.addresses = {"127.0.0.1"};
+    fakehost::set(host);
+}
+
+std::size_t indexOf(const std::vector<std::string>& texts, const std::string& text)
+{
+    for (std::size_t i = 0; i < texts.size(); ++i)
+        if (texts[i] == text)
+            return i;
+    return texts.size();
+}
+
+}  // namespace
+
+TEST(Facade, StartReadAndStop)
+{
+    useHost();
+    gEventLog.take();
+    recording::clearTrace();
+
+    gSrv = new zq::ZqSrv();
+    ASSERT_NE(gSrv->mServer, nullptr);
+    EXPECT_EQ(zq::gServer, gSrv->mServer);
+
+    std::string log = zq::ZqSrv::takeEventLog();
+    EXPECT_EQ(log.rfind("\r BEFORE new zq::ZqServer()\r\n", 0), 0u) << log;
+    EXPECT_NE(log.find("\r AFTER new zq::ZqServer()\r\n"), std::string::npos) << log;
+    EXPECT_EQ(zq::ZqSrv::takeEventLog(), "");
+
+    EXPECT_EQ(zq::ZqSrv::getCpuUsage(), "0");
+    EXPECT_EQ(zq::ZqSrv::getHostName(), "");
+    EXPECT_EQ(zq::ZqSrv::getCommonLocalIps(), "");
+    EXPECT_EQ(zq::ZqSrv::getTriggerText(), "");
+    EXPECT_EQ(zq::ZqSrv::getOrvane(), "");
+    EXPECT_EQ(zq::ZqSrv::getCloud(), "");
+    EXPECT_EQ(zq::ZqSrv::getOsDesc(), buildOsDescription());
+
+    zq::ZqServer* server = gSrv->mServer;
+    server->mCloudServer.set("10.1.2.3");
+    server->mCpuUsage = 42;
+    EXPECT_EQ(zq::ZqSrv::getCloud(), "10.1.2.3");
+    EXPECT_EQ(zq::ZqSrv::getCpuUsage(), "42");
+
+    delete gSrv;
+    gSrv = nullptr;
+
+    auto texts = recording::traceTexts();
+    std::size_t started = indexOf(texts, "All Started");
+    std::size_t stopping = indexOf(texts, "ZqSrv::~ZqSrv\n");
+    std::size_t destroyed = indexOf(texts, "ZqServer::~ZqServer\n");
+    ASSERT_LT(started, texts.size());
+    ASSERT_LT(stopping, texts.size());
+    ASSERT_LT(destroyed, texts.size());
+    EXPECT_LT(indexOf(texts, "ZqSrv::ZqSrv\n"), indexOf(texts, "==>  ZqServer::ZqServer\n"));
+    EXPECT_LT(indexOf(texts, "Num Local Ip/NICs=[1]\n"), started);
+    EXPECT_LT(started, stopping);
+    EXPECT_LT(stopping, destroyed);
+    EXPECT_LT(indexOf(texts, "ZqServer::stop\n"), destroyed);
+}
+
+TEST(Facade, ServerEntriesStandBetweenTheCreationMarks)
+{
+    // A host name that cannot be read makes the server's construction write
+    // only trace lines; an exception inside it would land between the marks.
+    fakehost::Host host;
+    host.nameFails = true;
+    host.nameError = 10093;
+    fakehost::set(host);
+    gEventLog.take();
+    recording::clearTrace();
+
+    gSrv = new zq::ZqSrv();
+    EXPECT_EQ(zq::ZqSrv::takeEventLog(), "\r BEFORE new zq::ZqServer()\r\n\r AFTER new zq::ZqServer()\r\n");
+    EXPECT_NE(recording::traceJoined().find("Error [10093]  when getting local host name.\n"), std::string::npos);
+    delete gSrv;
+    gSrv = nullptr;
+}
+
+TEST(Server, StopWaitsForTheRunningHandler)
+{
+    useHost();
+    recording::clearTrace();
+    auto server = std::make_unique<zq::ZqServer>();
+
+    std::promise<void> handlerEntered;
+    std::promise<void> releaseHandler;
+    std::shared_future<void> released = releaseHandler.get_future().share();
+    std::atomic<bool> handlerDone{false};
+    server->mIoService.post([&] {
+        handlerEntered.set_value();
+        released.wait();
+        handlerDone = true;
+    });
+    std::thread worker([&] { server->run(); });
+    handlerEntered.get_future().wait();
+
+    server->stop();
+    EXPECT_FALSE(server->runExited());  // the handler still runs: handle_stop waits behind it
+    releaseHandler.set_value();
+    while (!server->runExited())
+        std::this_thread::yield();
+    EXPECT_TRUE(handlerDone.load());
+    worker.join();
+
+    auto texts = recording::traceTexts();
+    EXPECT_LT(indexOf(texts, "ZqServer::stop\n"), indexOf(texts, "ZqServer::handle_stop\n"));
+    EXPECT_LT(indexOf(texts, "ZqServer::handle_stop\n"), indexOf(texts, "ZqServer::run HAS EXITED CORRECTLY\n"));
+    EXPECT_LT(indexOf(texts, "ZqServer::run HAS EXITED CORRECTLY\n"), texts.size());
+
+    server.reset();  // the flag is set: the destructor's wait ends at once
+}
+
+TEST(Server, RunCatchesAnEscapingErrorAndStillMarksItselfExited)
+{
+    useHost();
+    auto server = std::make_unique<zq::ZqServer>();
+    gEventLog.take();
+    recording::clearTrace();
+    server->mIoService.post([] { throw std::runtime_error("send_to: Network is unreachable"); });
+    server->run();
+    EXPECT_TRUE(server->runExited());
+    EXPECT_EQ(gEventLog.take(), "\r ZqServer= *** EXCEPTION  ZqServer::run\n\r");
+    auto texts = recording::traceTexts();
+    EXPECT_LT(indexOf(texts, "*** EXCEPTION  ZqServer::run\n"), texts.size());
+    EXPECT_EQ(indexOf(texts, "ZqServer::run HAS EXITED CORRECTLY\n"), texts.size());
+}
+
+TEST(Server, TakesAtMostFiveLocalAddresses)
+{
+    fakehost::Host host;
+    host.name = "plant-pc";
+    host.addresses = {"10.0.0.1", "10.0.0.2", "10.0.0.3", "10.0.0.4", "10.0.0.5", "10.0.0.6"};
+    fakehost::set(host);
+    IdleServer server;
+    EXPECT_EQ(server.mLocalEndpoints[0], zq::ZqServer::Endpoint(boost::asio::ip::make_address_v4("10.0.0.1"), 34543));
+    EXPECT_EQ(server.mLocalEndpoints[4], zq::ZqServer::Endpoint(boost::asio::ip::make_address_v4("10.0.0.5"), 34543));
+    EXPECT_EQ(server.mNumPairs, 0);
+    EXPECT_EQ(server.mAlarmPercent, 100);
+    EXPECT_EQ(server.mAlarmSeconds, 5);
+    EXPECT_EQ(server.mAlarmCountdown, 5);
+    EXPECT_EQ(server.mTimerSeconds, 5);
+    EXPECT_FALSE(server.mConfigured);
+}
