@@ -10,3 +10,6 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 # Tests and tools run under Wine.
 set(CMAKE_CROSSCOMPILING_EMULATOR /usr/lib/wine/wine64)
+# Boost is header-only for the parts the agent uses: the cross-build takes the
+# build machine's headers (see the top-level CMakeLists for how).
+set(Boost_INCLUDE_DIR /usr/include CACHE PATH "Boost headers")

@@ -1,0 +1,133 @@
+// The total-processor-time counter on Linux, from the aggregate "cpu" line of
+// /proc/stat: the kernel's running count of clock ticks that all processors
+// together spent in each state. A collection takes a new sample; the value is
+// the share of ticks that were not idle between the last two usable samples.
+//
+// Only the sampler's one thread calls these operations, so the state below is
+// file-static and takes no lock.
+#include "hostinfo/cpu_counter.h"
+
+#include <cstdint>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+namespace {
+
+// Status of an open when /proc/stat cannot be read (PDH_CSTATUS_NO_OBJECT:
+// the processor object is not there).
+constexpr cpucounter::Status kNoObject = 0xC0000BB8u;
+
+const char* const kProcStat = "/proc/stat";
+
+struct Sample {
+    std::uint64_t total = 0;  // ticks in every state
+    std::uint64_t idle = 0;   // ticks idle or waiting for I/O
+};
+
+bool gQueryOpen = false;
+bool gCounterAdded = false;
+bool gHaveReference = false;
+Sample gReference;
+bool gHaveValue = false;
+double gValue = 0.0;
+
+// Reads the aggregate line "cpu  user nice system idle iowait irq softirq
+// steal guest guest_nice". Guest time is already counted in user and nice, so
+// only the first eight fields make up the total; older kernels give fewer.
+bool readSample(Sample& sample)
+{
+    std::ifstream file(kProcStat);
+    std::string line;
+    if (!file || !std::getline(file, line))
+        return false;
+    std::istringstream fields(line);
+    std::string label;
+    fields >> label;
+    if (label != "cpu")
+        return false;
+    std::uint64_t values[8] = {};
+    int count = 0;
+    while (count < 8 && fields >> values[count])
+        ++count;
+    if (count < 4)
+        return false;
+    sample.total = 0;
+    for (int i = 0; i < count; ++i)
+        sample.total += values[i];
+    sample.idle = values[3] + values[4];
+    return true;
+}
+
+}  // namespace
+
+namespace cpucounter {
+
+Status openQuery()
+{
+    Sample probe;
+    if (!readSample(probe))
+        return kNoObject;
+    // A new query starts without samples, as a fresh PDH query would.
+    gQueryOpen = true;
+    gCounterAdded = false;
+    gHaveReference = false;
+    gHaveValue = false;
+    gValue = 0.0;
+    return 0;
+}
+
+void addTotalProcessorCounter()
+{
+    if (gQueryOpen)
+        gCounterAdded = true;
+}
+
+Status collect()
+{
+    if (!gQueryOpen)
+        return kInvalidHandle;
+    Sample now;
+    if (!readSample(now))
+        return kNoData;
+    if (!gHaveReference) {
+        gReference = now;
+        gHaveReference = true;
+        return 0;
+    }
+    // Signed deltas: the kernel's iowait count may step backwards.
+    auto elapsed = static_cast<std::int64_t>(now.total - gReference.total);
+    if (elapsed < 1) {
+        // Less than one tick since the reference: the sample says nothing, so
+        // the previous value stands and the reference is kept, and a quick
+        // second sample does not read as an idle machine. A count that went
+        // backwards (impossible but for a kernel quirk) restarts from here.
+        if (now.total < gReference.total)
+            gReference = now;
+        return 0;
+    }
+    auto idle = static_cast<std::int64_t>(now.idle - gReference.idle);
+    std::int64_t busy = elapsed - idle;
+    if (busy < 0)
+        busy = 0;
+    if (busy > elapsed)
+        busy = elapsed;
+    gValue = 100.0 * static_cast<double>(busy) / static_cast<double>(elapsed);
+    gHaveValue = true;
+    gReference = now;
+    return 0;
+}
+
+// Fails with kInvalidHandle when no counter was added to an open query, and
+// with kNoData until two samples at least one tick apart have given a value.
+Status formattedValue(double& value)
+{
+    if (!gQueryOpen || !gCounterAdded)
+        return kInvalidHandle;
+    if (!gHaveValue)
+        return kNoData;
+    value = gValue;
+    return 0;
+}
+
+}  // namespace cpucounter

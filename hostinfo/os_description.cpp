@@ -1,0 +1,140 @@
+// Turns a Windows version record into one line such as
+// "Microsoft   Windows 7   Ultimate Edition, 64-bit". Every piece carries its
+// own blanks, so the pieces are simply run together.
+#include "hostinfo/os_description.h"
+
+#include <cstdio>
+
+namespace {
+
+constexpr std::uint32_t kPlatformWin32Nt = 2;
+constexpr std::uint8_t kWorkstation = 1;
+
+constexpr std::uint16_t kSuiteEnterprise = 0x0002;
+constexpr std::uint16_t kSuiteDatacenter = 0x0080;
+constexpr std::uint16_t kSuitePersonal = 0x0200;
+constexpr std::uint16_t kSuiteBlade = 0x0400;
+constexpr std::uint16_t kSuiteStorageServer = 0x2000;
+constexpr std::uint16_t kSuiteComputeServer = 0x4000;
+constexpr std::uint16_t kSuiteHomeServer = 0x8000;
+
+constexpr std::uint16_t kArchX86 = 0;
+constexpr std::uint16_t kArchItanium = 6;
+constexpr std::uint16_t kArchX64 = 9;
+
+// The edition that GetProductInfo's product type code names; codes not
+// listed add nothing.
+const char* editionOf(std::uint32_t productCode)
+{
+    switch (productCode) {
+    case 1: return "  Ultimate Edition";
+    case 2: return "  Home Basic Edition";
+    case 3: return "  Home Premium Edition";
+    case 4: return "  Enterprise Edition";
+    case 6: return "  Business Edition";
+    case 7: return "  Standard Edition";
+    case 8: return "  Datacenter Edition";
+    case 9: return "  Small Business Server";
+    case 10: return "  Enterprise Edition";
+    case 11: return "  Starter Edition";
+    case 12: return "  Datacenter Edition (core installation)";
+    case 13: return "  Standard Edition (core installation)";
+    case 14: return "  Enterprise Edition (core installation)";
+    case 15: return "  Enterprise Edition for Itanium-based Systems";
+    case 17: return "  Web Server Edition";
+    case 18: return "  Cluster Server Edition";
+    case 25: return "  Small Business Server Premium Edition";
+    case 48: return "  Professional";
+    default: return "";
+    }
+}
+
+// Version 5.2: the product, then the server edition.
+void appendVersion52(const OsVersionRecord& r, std::string& text)
+{
+    bool workstation = r.productType == kWorkstation;
+    if (r.serverR2 != 0)
+        text += "  Windows Server 2003 R2, ";
+    else if (r.suiteMask & kSuiteStorageServer)
+        text += "  Windows Storage Server 2003";
+    else if (r.suiteMask & kSuiteHomeServer)
+        text += "  Windows Home Server";
+    else if (workstation && r.processorArchitecture == kArchX64)
+        text += "  Windows XP Professional x64 Edition";
+    else
+        text += "  Windows Server 2003, ";
+
+    if (workstation)
+        return;
+    if (r.processorArchitecture == kArchItanium) {
+        if (r.suiteMask & kSuiteDatacenter)
+            text += "  Datacenter Edition for Itanium-based Systems";
+        else if (r.suiteMask & kSuiteEnterprise)
+            text += "  Enterprise Edition for Itanium-based Systems";
+    } else if (r.processorArchitecture == kArchX64) {
+        if (r.suiteMask & kSuiteDatacenter)
+            text += "  Datacenter x64 Edition";
+        else if (r.suiteMask & kSuiteEnterprise)
+            text += "  Enterprise x64 Edition";
+        else
+            text += "  Standard x64 Edition";
+    } else {
+        if (r.suiteMask & kSuiteComputeServer)
+            text += "  Compute Cluster Edition";
+        else if (r.suiteMask & kSuiteDatacenter)
+            text += "  Datacenter Edition";
+        else if (r.suiteMask & kSuiteEnterprise)
+            text += "  Enterprise Edition";
+        else if (r.suiteMask & kSuiteBlade)
+            text += "  Web Edition";
+        else
+            text += "  Standard Edition";
+    }
+}
+
+}  // namespace
+
+std::string describeWindowsVersion(const OsVersionRecord& r)
+{
+    if (r.platformId != kPlatformWin32Nt || r.majorVersion <= 4) {
+        std::printf("This sample does not support this version of Windows.\n");
+        std::fflush(stdout);
+        return "";
+    }
+
+    bool workstation = r.productType == kWorkstation;
+    std::string text = "Microsoft ";
+
+    if (r.majorVersion == 6) {
+        if (r.minorVersion == 0)
+            text += workstation ? "  Windows Vista " : "  Windows Server 2008 ";
+        else if (r.minorVersion == 1)
+            text += workstation ? "  Windows 7 " : "  Windows Server 2008 R2 ";
+        text += editionOf(r.productCode);
+    }
+
+    if (r.majorVersion == 5 && r.minorVersion == 2) {
+        appendVersion52(r, text);
+    } else if (r.majorVersion == 5 && r.minorVersion == 1) {
+        text += "  Windows XP ";
+        text += (r.suiteMask & kSuitePersonal) ? "  Home Edition" : "  Professional";
+    } else if (r.majorVersion == 5 && r.minorVersion == 0) {
+        text += "  Windows 2000 ";
+        if (workstation)
+            text += "  Professional";
+        else if (r.suiteMask & kSuiteDatacenter)
+            text += "  Datacenter Server";
+        else if (r.suiteMask & kSuiteEnterprise)
+            text += "  Advanced Server";
+        else
+            text += "  Server";
+    }
+
+    if (r.majorVersion >= 6) {
+        if (r.processorArchitecture == kArchX64)
+            text += ", 64-bit";
+        else if (r.processorArchitecture == kArchX86)
+            text += ", 32-bit";
+    }
+    return text;
+}

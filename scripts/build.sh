@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Builds one configuration into build/NAME:
+#   linux  native, with the tests
+#   asan   native, AddressSanitizer and UndefinedBehaviorSanitizer
+#   tsan   native, ThreadSanitizer
+#   win    Windows, cross-built with mingw-w64
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+name=${1:?usage: build.sh linux|asan|tsan|win}
+dir="$top/build/$name"
+args=(-G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo)
+case "$name" in
+  linux) ;;
+  asan) args+=(-DZQ_SANITIZE=address,undefined) ;;
+  tsan) args+=(-DZQ_SANITIZE=thread) ;;
+  win) args+=(-DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-w64.cmake") ;;
+  *) echo "unknown build: $name" >&2; exit 2 ;;
+esac
+cmake -S "$top" -B "$dir" "${args[@]}" >/dev/null
+cmake --build "$dir" -- -j"$(nproc)"

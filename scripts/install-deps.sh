@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Installs what the build and the tests need on Debian 12, as root. Idempotent:
+# only missing packages are installed, and nothing is done when all are there.
+set -euo pipefail
+
+packages=(
+  build-essential cmake ninja-build pkg-config
+  libboost1.74-dev libgtest-dev googletest
+  g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev
+  wine64 xvfb
+  iproute2 util-linux
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing: ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi

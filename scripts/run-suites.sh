@@ -1,0 +1,56 @@
+#!/usr/bin/env bash
+# Runs the built suites; called by test.sh inside its own network namespace.
+# Ends with one summary line of all suites together.
+set -uo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+
+ip link set lo up
+ip route add 224.0.0.0/4 dev lo 2>/dev/null || true
+
+passed=0
+failed=0
+status=0
+
+# run_ctest NAME DIR COMMAND...: runs COMMAND (a ctest call) in DIR and adds
+# its counts to the totals.
+run_ctest() {
+  local name=$1 dir=$2
+  shift 2
+  echo "== suite $name"
+  local log
+  log=$(mktemp)
+  (cd "$dir" && "$@") 2>&1 | tee "$log"
+  local line
+  line=$(grep -E '[0-9]+ tests failed out of [0-9]+' "$log" | tail -n 1)
+  rm -f "$log"
+  if [ -z "$line" ]; then
+    echo "suite $name: no test summary" >&2
+    failed=$((failed + 1))
+    status=1
+    return
+  fi
+  local f t
+  f=$(sed -E 's/.* ([0-9]+) tests failed out of ([0-9]+).*/\1/' <<<"$line")
+  t=$(sed -E 's/.* ([0-9]+) tests failed out of ([0-9]+).*/\2/' <<<"$line")
+  passed=$((passed + t - f))
+  failed=$((failed + f))
+  [ "$f" -eq 0 ] || status=1
+}
+
+run_ctest linux "$top/build/linux" ctest --output-on-failure
+run_ctest asan+ubsan "$top/build/asan" ctest --output-on-failure
+# ThreadSanitizer needs a fixed address-space layout on kernels with high
+# mmap randomisation; setarch -R turns randomisation off for this run only.
+TSAN_OPTIONS="halt_on_error=1" \
+  run_ctest tsan "$top/build/tsan" setarch "$(uname -m)" -R ctest --output-on-failure -L threaded
+
+export WINEPREFIX="$top/build/wine-prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+  echo "== preparing the Wine prefix"
+  timeout 600 /usr/lib/wine/wine64 wineboot --init >/dev/null 2>&1 || true
+fi
+run_ctest windows-under-wine "$top/build/win" ctest --output-on-failure
+/usr/lib/wine/wineserver -k 2>/dev/null || true
+
+echo "all suites: $passed passed, $failed failed"
+exit $status
