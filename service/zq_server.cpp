@@ -15,6 +15,10 @@ namespace zq {
 ZqServer* gServer = nullptr;
 
 ZqServer::ZqServer()
+    : mUdpServer(new UdpZqServer(mIoService))
+    , mMulticastReceiver(mIoService, "224.0.1.224")
+    , mMulticastReceiverCloud(mIoService, "224.0.2.224")
+    , mTimer(mIoService, boost::posix_time::seconds(5))
 {
     trace("==>  ZqServer::ZqServer\n");
     gServer = this;
@@ -40,6 +44,9 @@ ZqServer::ZqServer()
                 ++taken;
             }
         }
+        for (int k = 0; k < taken; ++k)
+            mSenders[k] = new UdpBoundSocket(mIoService, mLocalEndpoints[k]);
+        start_timer();
     } catch (...) {
         noteException("ZqServer::ZqServer");
     }
@@ -51,6 +58,14 @@ ZqServer::~ZqServer()
     trace("ZqServer::~ZqServer\n");
     while (!mRunExited.load())
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    // The loop has ended: the endpoints created here go before the I/O
+    // service they were made on.
+    for (UdpBoundSocket*& sender : mSenders) {
+        delete sender;
+        sender = nullptr;
+    }
+    delete mUdpServer;
+    mUdpServer = nullptr;
 }
 
 void ZqServer::run()

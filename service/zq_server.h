@@ -11,10 +11,14 @@
 #include <atomic>
 #include <string>
 
+#include <boost/asio/deadline_timer.hpp>
 #include <boost/asio/io_service.hpp>
 #include <boost/asio/ip/udp.hpp>
 
 #include "hostinfo/cpu_usage.h"
+#include "net/multicast_receiver.h"
+#include "net/udp_bound_socket.h"
+#include "net/udp_zq_server.h"
 #include "service/shared_text.h"
 
 namespace zq {
@@ -39,6 +43,11 @@ public:
 
     bool runExited() const { return mRunExited.load(); }
 
+    // The timer cycle: one tick a second on a fixed schedule.
+    void start_timer();
+    void on_timer();
+    void handle_timer();
+
     std::string getCpuUsageText() const;
     std::string getOsDescText();
 
@@ -58,9 +67,14 @@ public:
     std::array<Endpoint, kMaxPairs> mRemoteEndpoints;
     std::array<Endpoint, kMaxPairs> mLocalEndpoints;
     boost::asio::io_service mIoService;
+    UdpZqServer* mUdpServer;
+    std::array<UdpBoundSocket*, kMaxPairs> mSenders{};
     std::atomic<bool> mRunExited{false};
+    MulticastReceiver mMulticastReceiver;
+    MulticastReceiverCloud mMulticastReceiverCloud;
     int mTimerSeconds = 5;
     bool mTimerRunning = false;
+    boost::asio::deadline_timer mTimer;
     SharedText mHostName;
     std::string mOsDesc;
     SharedText mCommonLocalIps;

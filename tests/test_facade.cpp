@@ -80,20 +80,43 @@ TEST(Facade, StartReadAndStop)
 
 TEST(Facade, ServerEntriesStandBetweenTheCreationMarks)
 {
-    // A host name that cannot be read makes the server's construction write
-    // only trace lines; an exception inside it would land between the marks.
+    // The host lookup names an address that is not on this machine: its
+    // sender cannot bind, and the server logs that while it is being built.
     fakehost::Host host;
+    host.name = "plant-pc";
+    host.addresses = {"192.0.2.1"};
+    fakehost::set(host);
+    gEventLog.take();
+
+    gSrv = new zq::ZqSrv();
+    EXPECT_EQ(zq::ZqSrv::takeEventLog(),
+              "\r BEFORE new zq::ZqServer()\r\n"
+              "\r ZqServer= *** EXCEPTION  UdpBoundSocket::UdpBoundSocket\n\r"
+              "\r AFTER new zq::ZqServer()\r\n");
+    delete gSrv;
+    gSrv = nullptr;
+
+    // A host name that cannot be read: no sender at all, and no entry.
     host.nameFails = true;
     host.nameError = 10093;
     fakehost::set(host);
-    gEventLog.take();
     recording::clearTrace();
-
     gSrv = new zq::ZqSrv();
     EXPECT_EQ(zq::ZqSrv::takeEventLog(), "\r BEFORE new zq::ZqServer()\r\n\r AFTER new zq::ZqServer()\r\n");
     EXPECT_NE(recording::traceJoined().find("Error [10093]  when getting local host name.\n"), std::string::npos);
+    EXPECT_EQ(gSrv->mServer->mSenders[0], nullptr);
     delete gSrv;
     gSrv = nullptr;
+}
+
+TEST(Facade, StartFailsWhenTheRequestPortIsTaken)
+{
+    useHost();
+    boost::asio::io_service io;
+    boost::asio::ip::udp::socket holder(io, boost::asio::ip::udp::endpoint(boost::asio::ip::udp::v4(), zq::kRequestPort));
+    gEventLog.take();
+    EXPECT_THROW(zq::ZqSrv facade, boost::system::system_error);
+    EXPECT_EQ(gEventLog.take(), "\r BEFORE new zq::ZqServer()\r\n");
 }
 
 TEST(Server, StopWaitsForTheRunningHandler)
@@ -158,6 +181,9 @@ TEST(Server, TakesAtMostFiveLocalAddresses)
     EXPECT_EQ(server.mAlarmPercent, 100);
     EXPECT_EQ(server.mAlarmSeconds, 5);
     EXPECT_EQ(server.mAlarmCountdown, 5);
-    EXPECT_EQ(server.mTimerSeconds, 5);
+    EXPECT_EQ(server.mTimerSeconds, 1);  // the timer was started
+    EXPECT_TRUE(server.mTimerRunning);
+    for (zq::UdpBoundSocket* sender : server.mSenders)
+        EXPECT_NE(sender, nullptr);
     EXPECT_FALSE(server.mConfigured);
 }

@@ -1,0 +1,166 @@
+// The two configuration receivers. They share the set-up and the handling of
+// each datagram (echo, trace, event log, CPU sample) through the helpers
+// below, and differ only in what they take out of a configuration message.
+#include "net/multicast_receiver.h"
+
+#include <cstdio>
+#include <memory>
+
+#include <boost/asio/ip/address.hpp>
+#include <boost/asio/ip/multicast.hpp>
+
+#include "app/trace.h"
+#include "config/xml_value.h"
+#include "hostinfo/cpu_usage.h"
+#include "net/multicast_delivery.h"
+#include "service/zq_server.h"
+
+namespace {
+
+using boost::asio::ip::udp;
+
+const char kListenAddress[] = "0.0.0.0";
+constexpr unsigned short kListenPort = 34543;
+constexpr std::size_t kReceiveSize = 1024;
+constexpr std::size_t kShortestInterpreted = 11;
+const char kConfigKeyword[] = "beaconCfgAlarm";
+const char kCloudServerTag[] = "<srvIpAddr>";
+
+// Binds the agent's port on every local IPv4 address and joins group on the
+// interface the system chooses. Throws on any failure.
+void listenToGroup(udp::socket& socket, const std::string& group)
+{
+    udp::endpoint listen(boost::asio::ip::make_address(kListenAddress), kListenPort);
+    socket.open(listen.protocol());
+    // Without this a socket on the any-address would also take the other
+    // receiver's group.
+    multicastdelivery::onlyJoinedGroups(socket);
+    // Both receivers, and other programs, bind the same port.
+    socket.set_option(udp::socket::reuse_address(true));
+    socket.bind(listen);
+    socket.set_option(boost::asio::ip::multicast::join_group(boost::asio::ip::make_address(group)));
+}
+
+// What every datagram gets before it is interpreted: the echo on standard
+// output, the trace line, the event-log entry and one CPU sample, so that the
+// sampler's next reading measures only the time since this datagram.
+std::string takeDatagram(const char* data, std::size_t bytesReceived)
+{
+    std::fwrite(data, 1, bytesReceived, stdout);
+    std::fwrite("\n", 1, 1, stdout);
+    std::fflush(stdout);
+    std::string text(data, bytesReceived);
+    trace("MulticastRX=[%s]\n", text.c_str());
+    gEventLog.append("\r MulticastRX= ", text, "\r");
+    CpuUsage::getCpuTotalUsage();
+    return text;
+}
+
+bool isConfigMessage(const std::string& text)
+{
+    return text.find(kConfigKeyword) != std::string::npos;
+}
+
+}  // namespace
+
+MulticastReceiver::MulticastReceiver(boost::asio::io_service& ioService, std::string group)
+    : socket_(ioService)
+    , sender_endpoint_(udp::v4(), 0)
+{
+    trace("MulticastReceiver::MulticastReceiver\n");
+    try {
+        listenToGroup(socket_, group);
+        start_receive();
+    } catch (...) {
+        noteException("MulticastReceiver::MulticastReceiver");
+    }
+}
+
+MulticastReceiver::~MulticastReceiver()
+{
+    boost::system::error_code ignored;
+    socket_.close(ignored);
+}
+
+void MulticastReceiver::start_receive()
+{
+    std::weak_ptr<bool> alive = alive_;
+    socket_.async_receive_from(
+        boost::asio::buffer(data_, kReceiveSize), sender_endpoint_,
+        [this, alive](const boost::system::error_code& error, std::size_t bytesReceived) {
+            if (!alive.expired())
+                handle_receive_from(error, bytesReceived);
+        });
+}
+
+void MulticastReceiver::handle_receive_from(const boost::system::error_code& error, std::size_t bytesReceived)
+{
+    // A receive error ends the receiver for good: nothing is retried.
+    if (error)
+        return;
+    trace("MulticastReceiver::handle_receive_from\n");
+    std::string text = takeDatagram(data_, bytesReceived);
+    if (bytesReceived >= kShortestInterpreted)
+        parseMcZqMessage(text);
+    start_receive();
+}
+
+void MulticastReceiver::parseMcZqMessage(const std::string& text)
+{
+    trace("MulticastReceiver::parseMcZqMessage\n");
+    if (isConfigMessage(text) && zq::gServer != nullptr)
+        zq::ZqServer::setCrossOver(text);
+}
+
+MulticastReceiverCloud::MulticastReceiverCloud(boost::asio::io_service& ioService, std::string group)
+    : socket_(ioService)
+    , sender_endpoint_(udp::v4(), 0)
+{
+    trace("MulticastReceiverCloud::MulticastReceiverCloud\n");
+    try {
+        listenToGroup(socket_, group);
+        start_receive();
+    } catch (...) {
+        noteException("MulticastReceiverCloud::MulticastReceiverCloud");
+    }
+}
+
+MulticastReceiverCloud::~MulticastReceiverCloud()
+{
+    boost::system::error_code ignored;
+    socket_.close(ignored);
+}
+
+void MulticastReceiverCloud::start_receive()
+{
+    std::weak_ptr<bool> alive = alive_;
+    socket_.async_receive_from(
+        boost::asio::buffer(data_, kReceiveSize), sender_endpoint_,
+        [this, alive](const boost::system::error_code& error, std::size_t bytesReceived) {
+            if (!alive.expired())
+                handle_receive_from(error, bytesReceived);
+        });
+}
+
+void MulticastReceiverCloud::handle_receive_from(const boost::system::error_code& error,
+                                                 std::size_t bytesReceived)
+{
+    if (error)
+        return;
+    trace("MulticastReceiverCloud::handle_receive_from\n");
+    std::string text = takeDatagram(data_, bytesReceived);
+    if (bytesReceived >= kShortestInterpreted)
+        parseMcZqMessage(text);
+    start_receive();
+}
+
+void MulticastReceiverCloud::parseMcZqMessage(const std::string& text)
+{
+    trace("MulticastReceiverCloud::parseMcZqMessage\n");
+    if (!isConfigMessage(text))
+        return;
+    // Set even when the element is missing: the cloud server is then unknown.
+    std::string cloudServer = getXmlStringValue(kCloudServerTag, text);
+    if (zq::gServer != nullptr)
+        zq::gServer->mCloudServer.set(cloudServer);
+}

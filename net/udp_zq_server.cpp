@@ -1,0 +1,181 @@
+// The request server: one receive always pending on its port; a datagram that
+// holds "STATUS_REQUEST " is answered with the status document, one that holds
+// "BEACON_CFG_ALARM " is only acknowledged in the trace.
+#include "net/udp_zq_server.h"
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+
+#include "app/trace.h"
+#include "config/ip_utils.h"
+#include "hostinfo/cpu_usage.h"
+#include "hostinfo/os_description.h"
+
+namespace zq {
+
+namespace {
+
+constexpr std::size_t kReceiveSize = 1501;
+// One less than the receive size: the last byte is never cleared.
+constexpr std::size_t kClearedBytes = 1500;
+constexpr std::size_t kShortestInterpreted = 11;
+const char kBeaconKeyword[] = "BEACON_CFG_ALARM ";
+const char kStatusKeyword[] = "STATUS_REQUEST ";
+// The port the agent is known by; the reply always names it.
+const char kPortText[] = "45654";
+
+// The sender of the datagram being received. There is one request server, so
+// only its one pending receive ever writes this, and its completion reads it
+// before the next receive starts.
+boost::asio::ip::udp::endpoint remote_endpoint_;
+
+// The received bytes up to the first zero byte, never beyond the bytes
+// received: a datagram that fills the buffer has no zero after it.
+std::string requestText(const char* buffer, std::size_t bytesTransferred)
+{
+    std::size_t received = std::min(bytesTransferred, kReceiveSize);
+    return std::string(buffer, std::find(buffer, buffer + received, '\0'));
+}
+
+std::string hostAddressText()
+{
+    return ipIntToString(resolveIpInt(""));
+}
+
+}  // namespace
+
+UdpZqMessage::~UdpZqMessage()
+{
+    trace("UdpZqMessage::~UdpZqMessage");
+}
+
+std::string endpointToText(const boost::asio::ip::udp::endpoint& endpoint)
+{
+    return endpoint.address().to_string() + ":" + std::to_string(endpoint.port());
+}
+
+// Opening and binding happen in the member initialiser, so their failure
+// (the port held by another program) leaves the constructor as an exception.
+UdpZqServer::UdpZqServer(boost::asio::io_service& ioService, unsigned short port)
+    : socket_(ioService, boost::asio::ip::udp::endpoint(boost::asio::ip::udp::v4(), port))
+{
+    trace("==>  UdpZqServer::UdpZqServer\n");
+    try {
+        std::string serverAddress = hostAddressText() + ":" + kPortText;
+        trace("UdpZqServer::UdpZqServer  UDP SERVER ADDRESS=[%s]\n", serverAddress.c_str());
+        start_receive();
+    } catch (...) {
+        noteException("UdpZqServer::UdpZqServer");
+    }
+    trace("<==  UdpZqServer::UdpZqServer\n");
+}
+
+UdpZqServer::~UdpZqServer()
+{
+    trace("<> UdpZqServer::~UdpZqServer\n");
+    boost::system::error_code ignored;
+    socket_.close(ignored);
+}
+
+unsigned short UdpZqServer::port() const
+{
+    boost::system::error_code error;
+    boost::asio::ip::udp::endpoint local = socket_.local_endpoint(error);
+    return error ? 0 : local.port();
+}
+
+void UdpZqServer::start_receive()
+{
+    trace("<> UdpZqServer::start_receive\n");
+    std::memset(recv_buffer_, 0, kClearedBytes);
+    std::weak_ptr<bool> alive = alive_;
+    socket_.async_receive_from(
+        boost::asio::buffer(recv_buffer_, kReceiveSize), remote_endpoint_,
+        [this, alive](const boost::system::error_code& error, std::size_t bytesTransferred) {
+            if (!alive.expired())
+                handle_receive(error, bytesTransferred);
+        });
+}
+
+void UdpZqServer::handle_receive(const boost::system::error_code& error, std::size_t bytesTransferred)
+{
+    trace("==>  UdpZqServer::handle_receive\n");
+    // A datagram larger than the buffer is taken with the bytes that fit.
+    if (!error || error == boost::asio::error::message_size) {
+        trace("RX DATA FROM=[%s]\n", endpointToText(remote_endpoint_).c_str());
+        trace("SIP RX DATA  bytes_transferred=[%i] data=[%s]\n", static_cast<int>(bytesTransferred),
+              requestText(recv_buffer_, bytesTransferred).c_str());
+        if (bytesTransferred >= kShortestInterpreted)
+            parseZqMessage(bytesTransferred);
+    }
+    // Whatever happened, the server goes on listening: an error such as an
+    // earlier reply finding no listener says nothing about the next request.
+    start_receive();
+    trace("<==  UdpZqServer::handle_receive\n");
+}
+
+void UdpZqServer::parseZqMessage(std::size_t bytesTransferred)
+{
+    trace("UdpZqServer::parseZqMessage\n");
+    std::string text = requestText(recv_buffer_, bytesTransferred);
+    if (text.empty())
+        return;
+    trace("RX DATA FROM=[%s]\n", endpointToText(remote_endpoint_).c_str());
+    // A text that holds both keywords is a configuration request.
+    if (text.find(kBeaconKeyword) != std::string::npos) {
+        trace("BEACON_CFG_ALARM ");
+        handle_BEACON_CFG_ALARM(decodeZqMessage(text));
+    } else if (text.find(kStatusKeyword) != std::string::npos) {
+        trace("STATUS_REQUEST");
+        handle_STATUS_REQUEST(decodeZqMessage(text));
+    }
+}
+
+std::shared_ptr<UdpZqMessage> UdpZqServer::decodeZqMessage(const std::string& text)
+{
+    trace("UdpZqServer::decodeZqMessage");
+    std::shared_ptr<UdpZqMessage> request = std::make_shared<UdpZqMessage>();
+    request->message_ = text;
+    request->endpoint_ = remote_endpoint_;
+    return request;
+}
+
+void UdpZqServer::handle_BEACON_CFG_ALARM(std::shared_ptr<UdpZqMessage> request)
+{
+    trace("UdpZqServer::handle_BEACON_CFG_ALARM");
+    // Configuration comes from the multicast groups only; this port merely
+    // acknowledges it in the trace.
+    request.reset();
+}
+
+void UdpZqServer::handle_STATUS_REQUEST(std::shared_ptr<UdpZqMessage> request)
+{
+    trace("UdpZqServer::handle_STATUS_REQUEST");
+    try {
+        std::shared_ptr<std::string> reply = std::make_shared<std::string>();
+        *reply += "<status>";
+        *reply += "<ipAddr>";
+        *reply += hostAddressText();
+        *reply += "</ipAddr>\n";
+        *reply += "<ipPort>";
+        *reply += kPortText;
+        *reply += "</ipPort>\n";
+        *reply += "<cpuPercent>";
+        *reply += std::to_string(CpuUsage::getCpuTotalUsage());
+        *reply += "</cpuPercent>\n";
+        *reply += "<os>";
+        *reply += buildOsDescription().c_str();
+        *reply += "</os>\n";
+        *reply += "</status>";
+        trace("remote_endpoint_=[%s]\n", endpointToText(request->endpoint_).c_str());
+        socket_.send_to(boost::asio::buffer(*reply), request->endpoint_);
+    } catch (...) {
+        // A reply that cannot be sent costs that one reply only: the caller
+        // goes on to start the next receive.
+        noteException("UdpZqServer::handle_STATUS_REQUEST");
+    }
+    request.reset();
+}
+
+}  // namespace zq

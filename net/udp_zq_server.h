@@ -1,0 +1,68 @@
+// The request server: answers "STATUS_REQUEST " datagrams on UDP port 45654
+// with a short status document sent back to the requester's address and port.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include <boost/asio/io_service.hpp>
+#include <boost/asio/ip/udp.hpp>
+
+namespace zq {
+
+constexpr unsigned short kRequestPort = 45654;
+
+// The base record of a request; this system leaves its fields empty.
+class UdpZqData {
+public:
+    UdpZqData() = default;
+    virtual ~UdpZqData() = default;
+
+    boost::asio::ip::udp::endpoint data_endpoint_;
+    std::string data_text_;
+    std::string data_extra_;
+};
+
+// One decoded request: its sender and its text.
+class UdpZqMessage : public UdpZqData {
+public:
+    UdpZqMessage() = default;
+    UdpZqMessage(const UdpZqMessage&) = delete;
+    UdpZqMessage& operator=(const UdpZqMessage&) = delete;
+    ~UdpZqMessage() override;
+
+    boost::asio::ip::udp::endpoint endpoint_;
+    std::string message_;
+};
+
+class UdpZqServer {
+public:
+    // Binds the IPv4 any-address at port (45654 for the agent; tests may
+    // choose another). A failure to open or bind leaves as an exception.
+    explicit UdpZqServer(boost::asio::io_service& ioService, unsigned short port = kRequestPort);
+    UdpZqServer(const UdpZqServer&) = delete;
+    UdpZqServer& operator=(const UdpZqServer&) = delete;
+    virtual ~UdpZqServer();
+
+    void start_receive();
+    void handle_receive(const boost::system::error_code& error, std::size_t bytesTransferred);
+    void parseZqMessage(std::size_t bytesTransferred);
+    std::shared_ptr<UdpZqMessage> decodeZqMessage(const std::string& text);
+    void handle_BEACON_CFG_ALARM(std::shared_ptr<UdpZqMessage> request);
+    void handle_STATUS_REQUEST(std::shared_ptr<UdpZqMessage> request);
+
+    // The port the socket is bound to (what the system chose for port 0).
+    unsigned short port() const;
+
+private:
+    boost::asio::ip::udp::socket socket_;
+    char recv_buffer_[1501];
+    // Expires when this object goes, so that a receive completing later
+    // never calls into it.
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+};
+
+// Address, a colon and the port: "192.168.1.20:34543".
+std::string endpointToText(const boost::asio::ip::udp::endpoint& endpoint);
+
+}  // namespace zq

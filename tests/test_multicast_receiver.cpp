@@ -1,0 +1,365 @@
+// The two configuration receivers, on real multicast over loopback. The test
+// program runs in a network namespace of its own (see the Linux test main),
+// where loopback is the only interface and carries 224.0.0.0/4; every test
+// checks that before it joins a group or sends to one.
+#include <gtest/gtest.h>
+
+#include <net/if.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <boost/asio/ip/multicast.hpp>
+#include <boost/asio/ip/udp.hpp>
+
+#include "app/trace.h"
+#include "fakes/fake_cpu_counter.h"
+#include "fakes/fake_host.h"
+#include "fakes/idle_server.h"
+#include "fakes/recording_debug_output.h"
+#include "hostinfo/cpu_usage.h"
+#include "net/multicast_receiver.h"
+
+namespace {
+
+using boost::asio::ip::udp;
+
+const char kOrvaneGroup[] = "224.0.1.224";
+const char kCloudGroup[] = "224.0.2.224";
+constexpr unsigned short kPort = 34543;
+
+const std::string kOrvaneReceived = "MulticastReceiver::handle_receive_from\n";
+const std::string kCloudReceived = "MulticastReceiverCloud::handle_receive_from\n";
+
+// True when loopback is the machine's only interface: the private namespace.
+bool onlyLoopback()
+{
+    struct if_nameindex* interfaces = if_nameindex();
+    if (interfaces == nullptr)
+        return false;
+    bool onlyLo = true;
+    for (struct if_nameindex* i = interfaces; i->if_index != 0 || i->if_name != nullptr; ++i)
+        if (std::string(i->if_name) != "lo")
+            onlyLo = false;
+    if_freenameindex(interfaces);
+    return onlyLo;
+}
+
+// Runs handlers one at a time until done() holds. Gives up after five
+// seconds, so that a lost datagram fails the test instead of hanging it.
+template <typename Done>
+bool runUntil(boost::asio::io_service& io, Done done)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    for (int step = 0; step < 100000 && !done(); ++step) {
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= deadline)
+            break;
+        io.run_one_for(deadline - now);
+        if (io.stopped())
+            io.restart();
+    }
+    return done();
+}
+
+// The datagrams each receiver took, in order, as its trace shows them: its
+// per-datagram line, then the text's line.
+struct Taken {
+    std::vector<std::string> orvane;
+    std::vector<std::string> cloud;
+};
+
+Taken taken()
+{
+    Taken result;
+    std::vector<std::string>* receiver = nullptr;
+    for (const std::string& text : recording::traceTexts()) {
+        if (text == kOrvaneReceived) {
+            receiver = &result.orvane;
+        } else if (text == kCloudReceived) {
+            receiver = &result.cloud;
+        } else if (receiver != nullptr && text.rfind("MulticastRX=[", 0) == 0) {
+            receiver->push_back(text.substr(13, text.size() - 15));
+            receiver = nullptr;
+        }
+    }
+    return result;
+}
+
+// The trace texts from the index-th per-datagram line (either receiver's) up
+// to, not including, the next one.
+std::vector<std::string> traceOfDatagram(std::size_t index)
+{
+    std::vector<std::string> slice;
+    std::size_t seen = 0;
+    for (const std::string& text : recording::traceTexts()) {
+        if (text == kOrvaneReceived || text == kCloudReceived)
+            ++seen;
+        if (seen == index + 1)
+            slice.push_back(text);
+        else if (seen > index + 1)
+            break;
+    }
+    return slice;
+}
+
+const std::string kOrvaneConfig =
+    "beaconCfgAlarm<srvIpAddr>192.168.1.20</srvIpAddr><srvIpPort>40001</srvIpPort>"
+    "<cpuPercent>90</cpuPercent><alarmSeconds>30</alarmSeconds>";
+
+class Receivers : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(onlyLoopback()) << "multicast tests run only in a private network namespace";
+        fakehost::Host host;
+        host.name = "plant-pc";
+        host.addresses = {"192.168.1.5"};
+        fakehost::set(host);
+        server = std::make_unique<IdleServer>();
+        CpuUsage::getCpuTotalUsage();
+        fakecpu::reset();
+
+        sender.open(udp::v4());
+        sender.set_option(boost::asio::ip::multicast::outbound_interface(boost::asio::ip::address_v4::loopback()));
+        sender.set_option(boost::asio::ip::multicast::enable_loopback(true));
+        sender.bind(udp::endpoint(boost::asio::ip::address_v4::loopback(), 0));
+        gEventLog.take();
+        recording::clearTrace();
+    }
+
+    void send(const char* group, const std::string& bytes)
+    {
+        sender.send_to(boost::asio::buffer(bytes), udp::endpoint(boost::asio::ip::make_address(group), kPort));
+    }
+
+    // Runs until the receivers together have taken count datagrams.
+    bool runUntilTaken(std::size_t orvane, std::size_t cloud)
+    {
+        return runUntil(io, [&] {
+            Taken now = taken();
+            return now.orvane.size() >= orvane && now.cloud.size() >= cloud;
+        });
+    }
+
+    boost::asio::io_service io;
+    udp::socket sender{io};
+    std::unique_ptr<IdleServer> server;
+};
+
+}  // namespace
+
+TEST_F(Receivers, AnOrvaneConfigurationReachesTheServerWhole)
+{
+    MulticastReceiver receiver(io, kOrvaneGroup);
+    EXPECT_EQ(recording::traceTexts(), std::vector<std::string>{"MulticastReceiver::MulticastReceiver\n"});
+    EXPECT_EQ(gEventLog.take(), "");
+
+    testing::internal::CaptureStdout();
+    send(kOrvaneGroup, "beaconCfgAlarm");
+    ASSERT_TRUE(runUntilTaken(1, 0));
+    const std::string out = testing::internal::GetCapturedStdout();
+
+    std::vector<std::string> texts = traceOfDatagram(0);
+    ASSERT_GE(texts.size(), 4u);
+    EXPECT_EQ(texts[0], kOrvaneReceived);
+    EXPECT_EQ(texts[1], "MulticastRX=[beaconCfgAlarm]\n");
+    EXPECT_EQ(texts[2], "MulticastReceiver::parseMcZqMessage\n");
+    EXPECT_EQ(texts[3], "==>  ZqServer::setCrossOver\n");
+    EXPECT_EQ(out.rfind("beaconCfgAlarm\n", 0), 0u) << out;
+    EXPECT_EQ(gEventLog.take(), "\r MulticastRX= beaconCfgAlarm\r");
+    EXPECT_EQ(fakecpu::calls().collect, 1);
+
+    // The 14-character text, with no elements, configures a 0% / 0 s alarm.
+    EXPECT_TRUE(server->mConfigured);
+    EXPECT_EQ(server->mTriggerText.get(), "0%:0s");
+    EXPECT_EQ(server->mNumPairs, 0);
+    EXPECT_EQ(server->mCloudServer.get(), "");
+
+    send(kOrvaneGroup, kOrvaneConfig);
+    ASSERT_TRUE(runUntilTaken(2, 0));
+    EXPECT_EQ(server->mNumPairs, 1);
+    EXPECT_EQ(server->mRemoteEndpoints[0],
+              udp::endpoint(boost::asio::ip::make_address("192.168.1.20"), 40001));
+    EXPECT_EQ(server->mTriggerText.get(), "90%:30s");
+}
+
+TEST_F(Receivers, OnlyDatagramsLongerThanTenBytesAreInterpreted)
+{
+    MulticastReceiver receiver(io, kOrvaneGroup);
+    recording::clearTrace();
+
+    testing::internal::CaptureStdout();
+    send(kOrvaneGroup, "0123456789");
+    send(kOrvaneGroup, "0123456789A");
+    ASSERT_TRUE(runUntilTaken(2, 0));
+    const std::string out = testing::internal::GetCapturedStdout();
+
+    EXPECT_EQ(taken().orvane, (std::vector<std::string>{"0123456789", "0123456789A"}));
+    EXPECT_EQ(traceOfDatagram(0), (std::vector<std::string>{kOrvaneReceived, "MulticastRX=[0123456789]\n"}));
+    EXPECT_EQ(traceOfDatagram(1), (std::vector<std::string>{kOrvaneReceived, "MulticastRX=[0123456789A]\n",
+                                                            "MulticastReceiver::parseMcZqMessage\n"}));
+    EXPECT_NE(out.find("0123456789\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("0123456789A\n"), std::string::npos) << out;
+    EXPECT_EQ(gEventLog.take(), "\r MulticastRX= 0123456789\r\r MulticastRX= 0123456789A\r");
+    EXPECT_EQ(fakecpu::calls().collect, 2);
+    EXPECT_FALSE(server->mConfigured);
+}
+
+TEST_F(Receivers, TheKeywordCountsAnywhereButOnlyInItsOwnCase)
+{
+    MulticastReceiver receiver(io, kOrvaneGroup);
+
+    send(kOrvaneGroup, "BEACONCFGALARM beaconcfgalarm BeaconCfgAlarm");
+    ASSERT_TRUE(runUntilTaken(1, 0));
+    EXPECT_FALSE(server->mConfigured);
+
+    send(kOrvaneGroup, "xxbeaconCfgAlarmyy<cpuPercent>70</cpuPercent>");
+    ASSERT_TRUE(runUntilTaken(2, 0));
+    EXPECT_TRUE(server->mConfigured);
+    EXPECT_EQ(server->mAlarmPercent, 70);
+}
+
+TEST_F(Receivers, TheCloudReceiverTakesOnlyTheServerAddress)
+{
+    MulticastReceiverCloud receiver(io, kCloudGroup);
+    EXPECT_EQ(recording::traceTexts(),
+              std::vector<std::string>{"MulticastReceiverCloud::MulticastReceiverCloud\n"});
+
+    send(kCloudGroup, "beaconCfgAlarm<srvIpAddr>10.1.2.3</srvIpAddr>");
+    ASSERT_TRUE(runUntilTaken(0, 1));
+    EXPECT_EQ(server->mCloudServer.get(), "10.1.2.3");
+    EXPECT_EQ(traceOfDatagram(0),
+              (std::vector<std::string>{kCloudReceived,
+                                        "MulticastRX=[beaconCfgAlarm<srvIpAddr>10.1.2.3</srvIpAddr>]\n",
+                                        "MulticastReceiverCloud::parseMcZqMessage\n"}));
+
+    // The element without the keyword changes nothing.
+    send(kCloudGroup, "<srvIpAddr>10.9.9.9</srvIpAddr>");
+    ASSERT_TRUE(runUntilTaken(0, 2));
+    EXPECT_EQ(server->mCloudServer.get(), "10.1.2.3");
+
+    // The keyword without the element: the cloud server becomes unknown.
+    send(kCloudGroup, "beaconCfgAlarm only");
+    ASSERT_TRUE(runUntilTaken(0, 3));
+    EXPECT_EQ(server->mCloudServer.get(), "");
+
+    EXPECT_EQ(gEventLog.take(),
+              "\r MulticastRX= beaconCfgAlarm<srvIpAddr>10.1.2.3</srvIpAddr>\r"
+              "\r MulticastRX= <srvIpAddr>10.9.9.9</srvIpAddr>\r"
+              "\r MulticastRX= beaconCfgAlarm only\r");
+    EXPECT_EQ(fakecpu::calls().collect, 3);
+    // The cloud receiver never configures the Orvane side.
+    EXPECT_FALSE(server->mConfigured);
+    EXPECT_EQ(server->mNumPairs, 0);
+}
+
+TEST_F(Receivers, EachReceiverTakesOnlyItsOwnGroup)
+{
+    MulticastReceiver orvane(io, kOrvaneGroup);
+    MulticastReceiverCloud cloud(io, kCloudGroup);
+
+    const std::string cloudConfig = "beaconCfgAlarm<srvIpAddr>192.168.1.30</srvIpAddr><srvIpPort>40002</srvIpPort>";
+    send(kCloudGroup, cloudConfig);
+    send(kOrvaneGroup, kOrvaneConfig);
+    // Each group's last datagram shows that everything before it arrived.
+    send(kCloudGroup, "end of cloud");
+    send(kOrvaneGroup, "end of orvane");
+    ASSERT_TRUE(runUntil(io, [] {
+        Taken now = taken();
+        return !now.orvane.empty() && now.orvane.back() == "end of orvane" && !now.cloud.empty() &&
+               now.cloud.back() == "end of cloud";
+    }));
+
+    Taken result = taken();
+    EXPECT_EQ(result.orvane, (std::vector<std::string>{kOrvaneConfig, "end of orvane"}));
+    EXPECT_EQ(result.cloud, (std::vector<std::string>{cloudConfig, "end of cloud"}));
+    EXPECT_EQ(server->mCloudServer.get(), "192.168.1.30");
+    EXPECT_EQ(server->mNumPairs, 1);
+    EXPECT_EQ(server->mRemoteEndpoints[0],
+              udp::endpoint(boost::asio::ip::make_address("192.168.1.20"), 40001));
+}
+
+TEST_F(Receivers, AZeroByteEndsTheLoggedTextButNotTheConfiguration)
+{
+    MulticastReceiver receiver(io, kOrvaneGroup);
+    const std::string bytes = std::string("beaconCfgAlarm") + '\0' + kOrvaneConfig.substr(14);
+
+    testing::internal::CaptureStdout();
+    send(kOrvaneGroup, bytes);
+    ASSERT_TRUE(runUntilTaken(1, 0));
+    const std::string out = testing::internal::GetCapturedStdout();
+
+    EXPECT_EQ(taken().orvane, std::vector<std::string>{"beaconCfgAlarm"});
+    EXPECT_EQ(gEventLog.take(), "\r MulticastRX= beaconCfgAlarm\r");
+    // The echo and the configuration get all the bytes.
+    EXPECT_EQ(out.rfind(bytes + "\n", 0), 0u);
+    EXPECT_EQ(server->mNumPairs, 1);
+    EXPECT_EQ(server->mRemotePort, 40001);
+    EXPECT_EQ(server->mTriggerText.get(), "90%:30s");
+}
+
+TEST_F(Receivers, AFailedReceiveIsNeitherTracedNorLogged)
+{
+    MulticastReceiver orvane(io, kOrvaneGroup);
+    MulticastReceiverCloud cloud(io, kCloudGroup);
+    recording::clearTrace();
+
+    orvane.handle_receive_from(boost::asio::error::operation_aborted, 14);
+    cloud.handle_receive_from(boost::asio::error::connection_refused, 14);
+
+    EXPECT_EQ(recording::traceTexts(), std::vector<std::string>{});
+    EXPECT_EQ(gEventLog.take(), "");
+    EXPECT_EQ(fakecpu::calls().collect, 0);
+}
+
+TEST(ReceiverSetUp, APortHeldWithoutReuseDisablesBothReceivers)
+{
+    ASSERT_TRUE(onlyLoopback()) << "multicast tests run only in a private network namespace";
+    boost::asio::io_service io;
+    // Another program holds the port and does not allow it to be shared.
+    udp::socket holder(io, udp::endpoint(udp::v4(), kPort));
+    holder.set_option(boost::asio::ip::multicast::join_group(boost::asio::ip::make_address(kOrvaneGroup)));
+    gEventLog.take();
+    recording::clearTrace();
+
+    std::unique_ptr<MulticastReceiver> orvane;
+    std::unique_ptr<MulticastReceiverCloud> cloud;
+    EXPECT_NO_THROW(orvane = std::make_unique<MulticastReceiver>(io, kOrvaneGroup));
+    EXPECT_NO_THROW(cloud = std::make_unique<MulticastReceiverCloud>(io, kCloudGroup));
+
+    EXPECT_EQ(gEventLog.take(),
+              "\r ZqServer= *** EXCEPTION  MulticastReceiver::MulticastReceiver\n\r"
+              "\r ZqServer= *** EXCEPTION  MulticastReceiverCloud::MulticastReceiverCloud\n\r");
+    EXPECT_EQ(recording::traceTexts(),
+              (std::vector<std::string>{
+                  "MulticastReceiver::MulticastReceiver\n",
+                  "*** EXCEPTION  MulticastReceiver::MulticastReceiver\n",
+                  "MulticastReceiverCloud::MulticastReceiverCloud\n",
+                  "*** EXCEPTION  MulticastReceiverCloud::MulticastReceiverCloud\n",
+              }));
+
+    // A configuration reaches the holder, but the disabled receivers have no
+    // receive pending and take nothing.
+    udp::socket sender(io, udp::endpoint(boost::asio::ip::address_v4::loopback(), 0));
+    sender.set_option(boost::asio::ip::multicast::outbound_interface(boost::asio::ip::address_v4::loopback()));
+    sender.send_to(boost::asio::buffer(std::string("beaconCfgAlarm")),
+                   udp::endpoint(boost::asio::ip::make_address(kOrvaneGroup), kPort));
+    char buffer[64];
+    udp::endpoint from;
+    std::size_t received = 0;
+    bool done = false;
+    holder.async_receive_from(boost::asio::buffer(buffer), from,
+                              [&](const boost::system::error_code&, std::size_t n) {
+                                  received = n;
+                                  done = true;
+                              });
+    EXPECT_TRUE(runUntil(io, [&] { return done; }));
+    EXPECT_EQ(std::string(buffer, received), "beaconCfgAlarm");
+    EXPECT_EQ(io.poll(), 0u);
+    EXPECT_EQ(taken().orvane.size() + taken().cloud.size(), 0u);
+    EXPECT_EQ(gEventLog.take(), "");
+}

@@ -1,0 +1,388 @@
+// The request server over loopback: which datagrams are answered, the reply
+// byte for byte, the trace of a request, and how it carries on after receive
+// errors and failed replies.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <boost/asio/ip/udp.hpp>
+#include <boost/system/system_error.hpp>
+
+#include "app/trace.h"
+#include "fakes/fake_cpu_counter.h"
+#include "fakes/fake_host.h"
+#include "fakes/recording_debug_output.h"
+#include "hostinfo/cpu_usage.h"
+#include "hostinfo/os_description.h"
+#include "net/udp_zq_server.h"
+
+namespace {
+
+using boost::asio::ip::udp;
+
+udp::endpoint loopback(unsigned short port)
+{
+    return udp::endpoint(boost::asio::ip::address_v4::loopback(), port);
+}
+
+// Runs handlers one at a time until done() holds. Gives up after five
+// seconds, so that a lost datagram fails the test instead of hanging it.
+template <typename Done>
+bool runUntil(boost::asio::io_service& io, Done done)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    for (int step = 0; step < 100000 && !done(); ++step) {
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= deadline)
+            break;
+        io.run_one_for(deadline - now);
+        if (io.stopped())
+            io.restart();
+    }
+    return done();
+}
+
+std::size_t traceCount(const std::string& text)
+{
+    std::vector<std::string> texts = recording::traceTexts();
+    return static_cast<std::size_t>(std::count(texts.begin(), texts.end(), text));
+}
+
+const std::string kHandled = "<==  UdpZqServer::handle_receive\n";
+
+// The reply as the agent's peers expect it.
+std::string statusReply(const std::string& address, int cpu)
+{
+    return "<status><ipAddr>" + address + "</ipAddr>\n"
+           "<ipPort>45654</ipPort>\n"
+           "<cpuPercent>" + std::to_string(cpu) + "</cpuPercent>\n"
+           "<os>" + buildOsDescription() + "</os>\n"
+           "</status>";
+}
+
+class RequestServer : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        fakehost::Host host;
+        host.name = "plant-pc";
+        host.addresses = {"10.0.0.7", "192.168.1.5"};
+        fakehost::set(host);
+        // The sampler's first call only opens the counter; from then on every
+        // sample is the scripted value.
+        CpuUsage::getCpuTotalUsage();
+        fakecpu::reset();
+
+        gEventLog.take();
+        recording::clearTrace();
+        server = std::make_unique<zq::UdpZqServer>(io, 0);
+        serverEndpoint = loopback(server->port());
+        client.open(udp::v4());
+        client.bind(loopback(0));
+        clientFrom = "[127.0.0.1:" + std::to_string(client.local_endpoint().port()) + "]";
+    }
+
+    void TearDown() override
+    {
+        // The server goes before the I/O service; its pending receive is
+        // abandoned.
+        server.reset();
+    }
+
+    // Sends bytes from the client and runs the server until it has handled
+    // one more datagram.
+    void ask(const std::string& bytes)
+    {
+        const std::size_t before = traceCount(kHandled);
+        client.send_to(boost::asio::buffer(bytes), serverEndpoint);
+        ASSERT_TRUE(runUntil(io, [&] { return traceCount(kHandled) > before; }))
+            << "the server never handled the datagram";
+    }
+
+    // The datagrams that reach the client until one contains marker.
+    std::vector<std::string> receiveUntil(const std::string& marker)
+    {
+        std::vector<std::string> received;
+        for (int count = 0; count < 10; ++count) {
+            std::vector<char> buffer(4096);
+            std::size_t length = 0;
+            bool done = false;
+            boost::system::error_code result;
+            udp::endpoint from;
+            client.async_receive_from(boost::asio::buffer(buffer), from,
+                                      [&](const boost::system::error_code& error, std::size_t n) {
+                                          result = error;
+                                          length = n;
+                                          done = true;
+                                      });
+            if (!runUntil(io, [&] { return done; })) {
+                client.cancel();
+                runUntil(io, [&] { return done; });
+                ADD_FAILURE() << "no reply reached the client";
+                break;
+            }
+            EXPECT_FALSE(result) << result.message();
+            EXPECT_EQ(from, serverEndpoint);
+            received.emplace_back(buffer.data(), length);
+            if (received.back().find(marker) != std::string::npos)
+                break;
+        }
+        return received;
+    }
+
+    // The replies that bytes draw. A status request sent after them, sampled
+    // at a different CPU value, shows that everything before it has arrived.
+    std::vector<std::string> answersTo(const std::string& bytes, int cpu = 11)
+    {
+        fakecpu::setDefaultValue(cpu);
+        recording::clearTrace();
+        ask(bytes);
+        handling = recording::traceTexts();
+        fakecpu::setDefaultValue(99);
+        ask("STATUS_REQUEST ");
+        std::vector<std::string> replies = receiveUntil("<cpuPercent>99</cpuPercent>");
+        EXPECT_FALSE(replies.empty());
+        if (!replies.empty()) {
+            EXPECT_EQ(replies.back(), statusReply("10.0.0.7", 99));
+            replies.pop_back();
+        }
+        return replies;
+    }
+
+    // The trace of a datagram that carries no status request and is longer
+    // than ten bytes, from entry to exit.
+    std::vector<std::string> unansweredTrace(const std::string& bytes, const std::string& text)
+    {
+        return {
+            "==>  UdpZqServer::handle_receive\n",
+            "RX DATA FROM=" + clientFrom + "\n",
+            "SIP RX DATA  bytes_transferred=[" + std::to_string(bytes.size()) + "] data=[" + text + "]\n",
+            "UdpZqServer::parseZqMessage\n",
+            "RX DATA FROM=" + clientFrom + "\n",
+            "<> UdpZqServer::start_receive\n",
+            kHandled,
+        };
+    }
+
+    boost::asio::io_service io;
+    std::unique_ptr<zq::UdpZqServer> server;
+    udp::endpoint serverEndpoint;
+    udp::socket client{io};
+    std::string clientFrom;
+    std::vector<std::string> handling;
+};
+
+}  // namespace
+
+TEST_F(RequestServer, AStatusRequestIsAnsweredToTheRequestersPort)
+{
+    fakecpu::setDefaultValue(37.0);
+    recording::clearTrace();
+    ask("STATUS_REQUEST ");
+
+    EXPECT_EQ(recording::traceTexts(),
+              (std::vector<std::string>{
+                  "==>  UdpZqServer::handle_receive\n",
+                  "RX DATA FROM=" + clientFrom + "\n",
+                  "SIP RX DATA  bytes_transferred=[15] data=[STATUS_REQUEST ]\n",
+                  "UdpZqServer::parseZqMessage\n",
+                  "RX DATA FROM=" + clientFrom + "\n",
+                  "STATUS_REQUEST",
+                  "UdpZqServer::decodeZqMessage",
+                  "UdpZqServer::handle_STATUS_REQUEST",
+                  "remote_endpoint_=" + clientFrom + "\n",
+                  "UdpZqMessage::~UdpZqMessage",
+                  "<> UdpZqServer::start_receive\n",
+                  kHandled,
+              }));
+    // The client's port is not the server's: the reply arrives only if it
+    // went to the port the request came from.
+    ASSERT_NE(client.local_endpoint().port(), server->port());
+    EXPECT_EQ(receiveUntil("</status>"), std::vector<std::string>{statusReply("10.0.0.7", 37)});
+    EXPECT_EQ(gEventLog.take(), "");
+}
+
+TEST_F(RequestServer, TheReplyTakesAFreshSampleAndTheHostsOwnAddress)
+{
+    fakecpu::setDefaultValue(-5.0);
+    ask("STATUS_REQUEST ");
+    EXPECT_EQ(receiveUntil("</status>"), std::vector<std::string>{statusReply("10.0.0.7", -5)});
+    EXPECT_EQ(fakecpu::calls().collect, 1);
+
+    fakehost::Host unknown;
+    unknown.name = "plant-pc";
+    unknown.lookupFails = true;
+    fakehost::set(unknown);
+    fakecpu::setDefaultValue(63.0);
+    ask("STATUS_REQUEST ");
+    EXPECT_EQ(receiveUntil("</status>"), std::vector<std::string>{statusReply("0.0.0.0", 63)});
+    EXPECT_EQ(fakecpu::calls().collect, 2);
+}
+
+TEST_F(RequestServer, OnlyTheKeywordWithItsBlankIsAnsweredAndConfigurationNever)
+{
+    EXPECT_EQ(answersTo("STATUS_REQUEST"), std::vector<std::string>{});
+    EXPECT_EQ(handling, unansweredTrace("STATUS_REQUEST", "STATUS_REQUEST"));
+
+    EXPECT_EQ(answersTo("status_request please"), std::vector<std::string>{});
+
+    EXPECT_EQ(answersTo("please: STATUS_REQUEST now", 21), std::vector<std::string>{statusReply("10.0.0.7", 21)});
+    EXPECT_EQ(answersTo("xxSTATUS_REQUEST ", 22), std::vector<std::string>{statusReply("10.0.0.7", 22)});
+
+    // Both keywords make a configuration request, which is only traced.
+    const std::string both = "STATUS_REQUEST BEACON_CFG_ALARM <srvIpAddr>10.0.0.1</srvIpAddr>";
+    EXPECT_EQ(answersTo(both), std::vector<std::string>{});
+    EXPECT_EQ(handling,
+              (std::vector<std::string>{
+                  "==>  UdpZqServer::handle_receive\n",
+                  "RX DATA FROM=" + clientFrom + "\n",
+                  "SIP RX DATA  bytes_transferred=[" + std::to_string(both.size()) + "] data=[" + both + "]\n",
+                  "UdpZqServer::parseZqMessage\n",
+                  "RX DATA FROM=" + clientFrom + "\n",
+                  "BEACON_CFG_ALARM ",
+                  "UdpZqServer::decodeZqMessage",
+                  "UdpZqServer::handle_BEACON_CFG_ALARM",
+                  "UdpZqMessage::~UdpZqMessage",
+                  "<> UdpZqServer::start_receive\n",
+                  kHandled,
+              }));
+    EXPECT_EQ(gEventLog.take(), "");
+}
+
+TEST_F(RequestServer, ShortAndZeroLedDatagramsAreNotInterpreted)
+{
+    // Ten bytes: traced, not parsed.
+    EXPECT_EQ(answersTo("0123456789"), std::vector<std::string>{});
+    EXPECT_EQ(handling,
+              (std::vector<std::string>{
+                  "==>  UdpZqServer::handle_receive\n",
+                  "RX DATA FROM=" + clientFrom + "\n",
+                  "SIP RX DATA  bytes_transferred=[10] data=[0123456789]\n",
+                  "<> UdpZqServer::start_receive\n",
+                  kHandled,
+              }));
+
+    // Eleven bytes are parsed.
+    EXPECT_EQ(answersTo("0123456789A"), std::vector<std::string>{});
+    EXPECT_EQ(handling, unansweredTrace("0123456789A", "0123456789A"));
+
+    // A zero first byte leaves an empty text: the parse line, nothing more.
+    const std::string zeroLed("\0STATUS_REQUEST now", 19);
+    EXPECT_EQ(answersTo(zeroLed), std::vector<std::string>{});
+    EXPECT_EQ(handling,
+              (std::vector<std::string>{
+                  "==>  UdpZqServer::handle_receive\n",
+                  "RX DATA FROM=" + clientFrom + "\n",
+                  "SIP RX DATA  bytes_transferred=[19] data=[]\n",
+                  "UdpZqServer::parseZqMessage\n",
+                  "<> UdpZqServer::start_receive\n",
+                  kHandled,
+              }));
+
+    // The text ends at the first zero byte, so a keyword after it is not seen.
+    EXPECT_EQ(answersTo(std::string("hello there\0STATUS_REQUEST ", 27)), std::vector<std::string>{});
+}
+
+TEST_F(RequestServer, OnlyTheFirst1501BytesOfAnOversizedDatagramAreTaken)
+{
+    const std::string early = "STATUS_REQUEST " + std::string(1985, 'x');
+    EXPECT_EQ(answersTo(early, 31), std::vector<std::string>{statusReply("10.0.0.7", 31)});
+    EXPECT_EQ(traceCount("SIP RX DATA  bytes_transferred=[1501] data=[" + early.substr(0, 1501) + "]\n"), 1u);
+
+    const std::string late = std::string(1600, 'x') + "STATUS_REQUEST " + std::string(385, 'x');
+    EXPECT_EQ(answersTo(late), std::vector<std::string>{});
+    EXPECT_EQ(handling, unansweredTrace(late.substr(0, 1501), late.substr(0, 1501)));
+}
+
+TEST_F(RequestServer, ReceiveErrorsNeverStopTheServer)
+{
+    // Any error but the message-size one: entry, re-arm, exit.
+    recording::clearTrace();
+    server->handle_receive(boost::asio::error::connection_refused, 0);
+    EXPECT_EQ(recording::traceTexts(),
+              (std::vector<std::string>{
+                  "==>  UdpZqServer::handle_receive\n",
+                  "<> UdpZqServer::start_receive\n",
+                  kHandled,
+              }));
+    EXPECT_EQ(answersTo("STATUS_REQUEST ", 41), std::vector<std::string>{statusReply("10.0.0.7", 41)});
+
+    // The message-size error is taken like data: here the buffer is still
+    // cleared, so the text is empty and parsing stops at once.
+    recording::clearTrace();
+    server->handle_receive(boost::asio::error::message_size, 1501);
+    const std::vector<std::string> texts = recording::traceTexts();
+    ASSERT_EQ(texts.size(), 6u);
+    EXPECT_EQ(texts[0], "==>  UdpZqServer::handle_receive\n");
+    EXPECT_EQ(texts[1].rfind("RX DATA FROM=[", 0), 0u) << texts[1];
+    EXPECT_EQ(texts[2], "SIP RX DATA  bytes_transferred=[1501] data=[]\n");
+    EXPECT_EQ(texts[3], "UdpZqServer::parseZqMessage\n");
+    EXPECT_EQ(texts[4], "<> UdpZqServer::start_receive\n");
+    EXPECT_EQ(texts[5], kHandled);
+
+    // A reply to a requester that has gone: where the platform reports that
+    // on the next receive (Windows), the server still answers the next one.
+    {
+        udp::socket gone(io, loopback(0));
+        const std::size_t before = traceCount(kHandled);
+        gone.send_to(boost::asio::buffer(std::string("STATUS_REQUEST ")), serverEndpoint);
+        gone.close();
+        ASSERT_TRUE(runUntil(io, [&] { return traceCount(kHandled) > before; }));
+    }
+    fakecpu::setDefaultValue(42);
+    client.send_to(boost::asio::buffer(std::string("STATUS_REQUEST ")), serverEndpoint);
+    EXPECT_EQ(receiveUntil("</status>"), std::vector<std::string>{statusReply("10.0.0.7", 42)});
+    EXPECT_EQ(gEventLog.take(), "");
+}
+
+TEST_F(RequestServer, AReplyThatCannotBeSentIsLoggedAndTheServerGoesOn)
+{
+    // An IPv6 requester cannot be reached from the IPv4 socket: the send
+    // fails locally, before anything leaves the machine.
+    auto request = std::make_shared<zq::UdpZqMessage>();
+    request->endpoint_ = udp::endpoint(boost::asio::ip::address_v6::loopback(), 9);
+    recording::clearTrace();
+    EXPECT_NO_THROW(server->handle_STATUS_REQUEST(std::move(request)));
+    EXPECT_EQ(recording::traceTexts(),
+              (std::vector<std::string>{
+                  "UdpZqServer::handle_STATUS_REQUEST",
+                  "remote_endpoint_=[::1:9]\n",
+                  "*** EXCEPTION  UdpZqServer::handle_STATUS_REQUEST\n",
+                  "UdpZqMessage::~UdpZqMessage",
+              }));
+    EXPECT_EQ(gEventLog.take(), "\r ZqServer= *** EXCEPTION  UdpZqServer::handle_STATUS_REQUEST\n\r");
+
+    EXPECT_EQ(answersTo("STATUS_REQUEST ", 51), std::vector<std::string>{statusReply("10.0.0.7", 51)});
+}
+
+TEST_F(RequestServer, ConstructionTracesAndAHeldPortIsThrown)
+{
+    recording::clearTrace();
+    zq::UdpZqServer other(io, 0);
+    EXPECT_EQ(recording::traceTexts(),
+              (std::vector<std::string>{
+                  "==>  UdpZqServer::UdpZqServer\n",
+                  "UdpZqServer::UdpZqServer  UDP SERVER ADDRESS=[10.0.0.7:45654]\n",
+                  "<> UdpZqServer::start_receive\n",
+                  "<==  UdpZqServer::UdpZqServer\n",
+              }));
+    EXPECT_NE(other.port(), 0);
+
+    // Address reuse is not requested, so a held port cannot be bound again;
+    // the failure leaves the constructor before anything is traced.
+    recording::clearTrace();
+    EXPECT_THROW(zq::UdpZqServer(io, server->port()), boost::system::system_error);
+    EXPECT_EQ(recording::traceTexts(), std::vector<std::string>{});
+    EXPECT_EQ(gEventLog.take(), "");
+
+    recording::clearTrace();
+    server.reset();
+    EXPECT_EQ(recording::traceTexts(), std::vector<std::string>{"<> UdpZqServer::~UdpZqServer\n"});
+    // Its abandoned receive never reaches the destroyed object.
+    io.poll();
+    EXPECT_EQ(traceCount("==>  UdpZqServer::handle_receive\n"), 0u);
+}
