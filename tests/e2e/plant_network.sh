@@ -124,7 +124,7 @@ cleanup() {
     fi
 }
 trap cleanup EXIT
-trap 'echo "e2e: interrupted"; exit 130' INT TERM
+trap 'echo "e2e: interrupted"; exit 130' INT
 
 # ------------------------------------------------------------------ results
 
@@ -153,10 +153,10 @@ check() {
 
 # Shows two texts byte for byte (control characters visible) after a mismatch.
 show_difference() {
-    echo "      expected:"
-    cat -A "$1" | sed 's/^/        /'
+    echo "      expected (\$ marks a line feed, [end] the end):"
+    { cat -A "$1"; echo "[end]"; } | sed 's/^/        /'
     echo "      received:"
-    cat -A "$2" | sed 's/^/        /'
+    { cat -A "$2"; echo "[end]"; } | sed 's/^/        /'
 }
 
 # ------------------------------------------------------------------ helpers
@@ -442,6 +442,14 @@ setup_network() {
 # ------------------------------------------------------------------ run
 
 SCRIPT_START=$(now_ms)
+# A time limit of its own, below the test runner's, so that the cleanup
+# always runs: at the limit this shell receives SIGTERM and finishes.
+TIME_LIMIT=${E2E_TIME_LIMIT:-165}
+trap 'fail "the run ends within its time limit of $TIME_LIMIT s"; finish' TERM
+( trap 'exit 0' TERM
+  for _ in $(seq 1 $((TIME_LIMIT * 10))); do sleep 0.1; done
+  kill -TERM $$ ) &
+STARTED+=($!)
 echo "e2e: agent $AGENT, peer $PEER, work directory $TMP"
 if ! setup_network; then
     fail "network namespaces, veths and bridge are set up"
@@ -581,6 +589,12 @@ if wait_datagram "$TMP/orvane.out" "<CPU_ALARM>" 1 9; then
 else
     fail "2 a CPU alarm reaches the Orvane server" "none within 9 s of the report"
 fi
+
+check "4 the Orvane configuration leaves the cloud server unset" \
+    "$(! grep -q '^Cloud:' "$TMP/agent.out"; echo $?)" "console: $(grep '^Cloud:' "$TMP/agent.out" | tr '\n' ' ')"
+check "1 the console shows no Orvane server before the first keep-alive" \
+    "$(! grep -q '^Orvane:[[:space:]]*[^[:space:]]' "$TMP/agent.out"; echo $?)" \
+    "console: $(grep '^Orvane:' "$TMP/agent.out" | tr '\n' ' ')"
 
 # ---- 4: the cloud announcement. Its alarm settings and port are different,
 # so that its being taken as an Orvane configuration would show.
