@@ -80,21 +80,27 @@ TEST(Facade, StartReadAndStop)
 
 TEST(Facade, ServerEntriesStandBetweenTheCreationMarks)
 {
-    // The host lookup names an address that is not on this machine: its
-    // sender cannot bind, and the server logs that while it is being built.
+    // Another program holds the agent's port without sharing it: the two
+    // receivers and the sender cannot bind, and the server logs each while
+    // it is being built.
     fakehost::Host host;
     host.name = "plant-pc";
-    host.addresses = {"192.0.2.1"};
+    host.addresses = {"127.0.0.1"};
     fakehost::set(host);
     gEventLog.take();
-
-    gSrv = new zq::ZqSrv();
-    EXPECT_EQ(zq::ZqSrv::takeEventLog(),
-              "\r BEFORE new zq::ZqServer()\r\n"
-              "\r ZqServer= *** EXCEPTION  UdpBoundSocket::UdpBoundSocket\n\r"
-              "\r AFTER new zq::ZqServer()\r\n");
-    delete gSrv;
-    gSrv = nullptr;
+    {
+        boost::asio::io_service io;
+        boost::asio::ip::udp::socket holder(io, boost::asio::ip::udp::endpoint(boost::asio::ip::udp::v4(), zq::kAgentPort));
+        gSrv = new zq::ZqSrv();
+        EXPECT_EQ(zq::ZqSrv::takeEventLog(),
+                  "\r BEFORE new zq::ZqServer()\r\n"
+                  "\r ZqServer= *** EXCEPTION  MulticastReceiver::MulticastReceiver\n\r"
+                  "\r ZqServer= *** EXCEPTION  MulticastReceiverCloud::MulticastReceiverCloud\n\r"
+                  "\r ZqServer= *** EXCEPTION  UdpBoundSocket::UdpBoundSocket\n\r"
+                  "\r AFTER new zq::ZqServer()\r\n");
+        delete gSrv;
+        gSrv = nullptr;
+    }
 
     // A host name that cannot be read: no sender at all, and no entry.
     host.nameFails = true;

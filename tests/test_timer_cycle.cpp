@@ -6,6 +6,7 @@
 #include <boost/asio/ip/udp.hpp>
 
 #include "app/trace.h"
+#include "config/xml_value.h"
 #include "fakes/fake_cpu_counter.h"
 #include "fakes/fake_host.h"
 #include "fakes/idle_server.h"
@@ -56,11 +57,20 @@ private:
     udp::socket probe_;
 };
 
+// Each datagram as its first line and the pair's local address that its last
+// "<ipAddr>" names (alarms name none of their own). The source address is not
+// used: under Wine a socket bound to one loopback address sends from another.
 std::vector<std::string> kinds(const std::vector<Datagram>& datagrams)
 {
     std::vector<std::string> result;
-    for (const Datagram& d : datagrams)
-        result.push_back(d.text.substr(0, d.text.find('\n')) + "@" + d.from.address().to_string());
+    for (const Datagram& d : datagrams) {
+        EXPECT_EQ(d.from.port(), zq::kAgentPort) << d.text;
+        std::string kind = d.text.substr(0, d.text.find('\n'));
+        std::string::size_type last = d.text.rfind("<ipAddr>");
+        if (kind != "<CPU_ALARM>" && last != std::string::npos)
+            kind += "@" + getXmlStringValue("<ipAddr>", d.text.substr(last));
+        result.push_back(kind);
+    }
     return result;
 }
 
@@ -134,7 +144,6 @@ TEST_F(TimerCycle, ReportFirstThenKeepAlivesAndTick600Order)
     ticks(1);  // the first tick after the configuration sends the reports
     auto got = orvane.drain();
     ASSERT_EQ(kinds(got), (std::vector<std::string>{"<wdStatus>@127.0.0.2", "<wdStatus>@127.0.0.3"}));
-    EXPECT_EQ(got[0].from.port(), zq::kAgentPort);
     EXPECT_EQ(got[0].text,
               "<wdStatus>\n"
               "<localIpInterfaces><ipAddr>127.0.0.2</ipAddr><ipAddr>127.0.0.3</ipAddr></localIpInterfaces>"
@@ -229,7 +238,7 @@ TEST_F(TimerCycle, MissingSenderStillTracesItsIndex)
     recording::clearTrace();
     ticks(1);  // tick 30: keep-alive, first report, and an alarm
     EXPECT_EQ(kinds(orvane.drain()), (std::vector<std::string>{"<wdKA>@127.0.0.2", "<wdStatus>@127.0.0.2",
-                                                               "<CPU_ALARM>@127.0.0.2"}));
+                                                               "<CPU_ALARM>"}));
     std::string traced = recording::traceJoined();
     for (const char* line : {"sendData for watchdog KEEP ALIVE[1] \n", "sendData for watchdog [1] \n",
                              "sendData for network [1] \n"})

@@ -544,7 +544,8 @@ if [ -n "$config_line" ]; then
     summary=$(head -n "$config_line" "$TMP/agent.err" | grep 'ZqServer::handle_timer \[' | tail -n 1)
     if [[ $summary =~ handle_timer\ \[(-?[0-9]+)\] ]]; then
         countdown=${BASH_REMATCH[1]}
-        [ "$countdown" -lt 1 ] && countdown=5
+        # A countdown already run out fires at the next tick.
+        [ "$countdown" -lt 1 ] && countdown=1
     fi
 fi
 
