@@ -1,63 +1,26 @@
-// The agent's entry on Linux: starts the service, prints its state to standard
-// output whenever it changes, and stops cleanly on Ctrl-C, SIGTERM or SIGHUP.
+// The agent's entry on Linux: the main dialog runs on the console (see
+// app/dialog_manager_console.cpp), which stops the service on Enter at a
+// terminal, Ctrl-C, SIGTERM or SIGHUP. Exit code 0 after a stop, 1 when the
+// service could not start.
 #include <csignal>
-#include <cstdio>
-#include <ctime>
-#include <exception>
-#include <string>
+#include <pthread.h>
 
-#include "app/trace.h"
-#include "service/zq_srv.h"
-
-namespace {
-
-void printIfChanged(const char* label, const std::string& value, std::string& shown)
-{
-    if (value == shown)
-        return;
-    shown = value;
-    std::printf("%s %s\n", label, value.c_str());
-    std::fflush(stdout);
-}
-
-}  // namespace
+#include "app/main_dialog.h"
 
 int main()
 {
-    // The stop signals are taken synchronously by this thread; blocking them
-    // before the worker thread starts keeps them away from it.
+    // The stop signals are taken synchronously by the console dialog. The
+    // mask is set before the service's worker thread starts, so the worker
+    // inherits it and no thread ever takes them asynchronously.
     sigset_t stopSignals;
     sigemptyset(&stopSignals);
     sigaddset(&stopSignals, SIGINT);
     sigaddset(&stopSignals, SIGTERM);
     sigaddset(&stopSignals, SIGHUP);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    // The console is only a view: a reader of standard output that goes away
+    // must not end the service, so a broken pipe is a failed write instead.
+    std::signal(SIGPIPE, SIG_IGN);
 
-    try {
-        gSrv = new zq::ZqSrv();
-    } catch (const std::exception& error) {
-        trace("*** EXCEPTION  main\n");
-        std::fprintf(stderr, "watchdog: cannot start the service (is another copy holding UDP port 45654?): %s\n",
-                     error.what());
-        return 1;
-    }
-
-    std::string cpu, osDesc, host, common, trigger, orvane, cloud;
-    printIfChanged("OS Description:", zq::ZqSrv::getOsDesc(), osDesc);
-    for (;;) {
-        printIfChanged("Total CPU:", zq::ZqSrv::getCpuUsage(), cpu);
-        printIfChanged("Host Name:", zq::ZqSrv::getHostName(), host);
-        printIfChanged("Local IP In Common with Orvane IP:", zq::ZqSrv::getCommonLocalIps(), common);
-        printIfChanged("Trigger:", zq::ZqSrv::getTriggerText(), trigger);
-        printIfChanged("Orvane:", zq::ZqSrv::getOrvane(), orvane);
-        printIfChanged("Cloud:", zq::ZqSrv::getCloud(), cloud);
-        zq::ZqSrv::takeEventLog();
-
-        timespec period{0, 500 * 1000 * 1000};
-        if (sigtimedwait(&stopSignals, nullptr, &period) > 0)
-            break;
-    }
-    delete gSrv;
-    gSrv = nullptr;
-    return 0;
+    return runWatchDog("main");
 }

@@ -1,0 +1,60 @@
+// The text side of the Linux console dialog (app/dialog_manager_console.cpp):
+// how the main dialog's controls and event list become lines on standard
+// output. Pure functions and a change tracker, free of any I/O, so that the
+// format can be tested on its own.
+//
+// Output format, one line per change:
+//   "<Label> <text>"   a value field got a new text; <Label> is the field's
+//                      label in the dialog, e.g. "Total CPU: 12". Fields start
+//                      empty, so a first empty text prints nothing, and an
+//                      unchanged text is never printed again.
+//   "Event: <line>"    a new line of the event list.
+//   "Event list cleared."
+// Texts pass through escapeControls first, since they can carry text received
+// from the network.
+#pragma once
+
+#include <map>
+#include <optional>
+#include <string>
+
+namespace console {
+
+// Shows control characters as escapes, so that a received text can neither
+// break a line nor drive the terminal:
+//   line feed "\n", carriage return "\r", every other byte below 0x20 but the
+//   tab, and 0x7f as "\xHH" (two lower-case hex digits, e.g. "\x1b");
+//   the backslash itself as "\\", so that an escape in the output is never
+//   mistaken for the same four characters received;
+//   tab and every other byte, including those from 0x80 up (UTF-8 text such as
+//   a distribution's name), unchanged.
+std::string escapeControls(const std::string& text);
+
+// The dialog's label of value field controlId ("Total CPU:", "Cloud:", ...),
+// or nullptr for a control that is not one of the value fields.
+const char* itemLabel(int controlId);
+// The label of list control listId ("Event:"), or nullptr.
+const char* listLabel(int listId);
+
+// The console's memory of what each control shows.
+class ConsoleView {
+public:
+    // Sets control id's text. Returns the line to print, ending in a line
+    // feed, when the text differs from what the control showed (every control
+    // starts empty); nothing otherwise.
+    std::optional<std::string> setItemText(int id, const std::string& text);
+    // The line to print for a line added to list listId.
+    static std::string listLine(int listId, const std::string& line);
+    // The line to print when list listId is emptied.
+    static std::string listClearedLine(int listId);
+    // Forgets every control's text: all are empty again.
+    void reset();
+
+private:
+    std::map<int, std::string> mTexts;
+};
+
+// The line for standard error when the service could not start, with reason.
+std::string startFailureLine(const std::string& reason);
+
+}  // namespace console

@@ -1,0 +1,98 @@
+// The dialog-manager calls of the main dialog on Windows: the template and
+// the icon come from the program's own resources (app/watchdog.rc), and the
+// shared dialog procedure runs behind a small trampoline that turns the
+// Windows types into the portable ones.
+#include "app/dialog_manager.h"
+
+#include <string>
+
+#include <windows.h>
+
+namespace dlg {
+
+namespace {
+
+// The procedure of the dialog that runs now; the program runs one at a time.
+Procedure gProcedure = nullptr;
+
+INT_PTR CALLBACK trampoline(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (gProcedure == nullptr)
+        return FALSE;
+    bool handled = gProcedure(static_cast<Handle>(dialog), static_cast<Message>(message), static_cast<WParam>(wParam),
+                              static_cast<LParam>(lParam));
+    return handled ? TRUE : FALSE;
+}
+
+HWND toWindow(Handle dialog)
+{
+    return static_cast<HWND>(dialog);
+}
+
+// An 8-bit text in the system's code page as a wide text.
+std::wstring widen(const std::string& text)
+{
+    if (text.empty())
+        return std::wstring();
+    int length = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    if (length <= 0)
+        return std::wstring();
+    std::wstring wide(static_cast<std::size_t>(length), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &wide[0], length);
+    return wide;
+}
+
+}  // namespace
+
+std::intptr_t runModal(int templateId, Procedure procedure)
+{
+    gProcedure = procedure;
+    INT_PTR result = DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(templateId), nullptr, trampoline, 0);
+    gProcedure = nullptr;
+    return static_cast<std::intptr_t>(result);
+}
+
+void startTimer(Handle dialog, unsigned id, unsigned milliseconds)
+{
+    SetTimer(toWindow(dialog), id, milliseconds, nullptr);
+}
+
+void endDialog(Handle dialog, std::intptr_t result)
+{
+    EndDialog(toWindow(dialog), static_cast<INT_PTR>(result));
+}
+
+void setItemText(Handle dialog, int id, const std::string& text)
+{
+    SendDlgItemMessageA(toWindow(dialog), id, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
+}
+
+void addListLine(Handle dialog, int listId, const std::string& line)
+{
+    SendDlgItemMessageA(toWindow(dialog), listId, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line.c_str()));
+}
+
+void resetList(Handle dialog, int listId)
+{
+    SendDlgItemMessageW(toWindow(dialog), listId, LB_RESETCONTENT, 0, 0);
+}
+
+void showProgramIcon(Handle dialog, int iconId, int staticId)
+{
+    HICON icon = LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(iconId));
+    SendDlgItemMessageA(toWindow(dialog), staticId, STM_SETICON, reinterpret_cast<WPARAM>(icon), 0);
+    SendMessageW(toWindow(dialog), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
+}
+
+void reportStartFailure(const std::string& reason)
+{
+    std::wstring text =
+        L"The watch dog could not start.\n\n"
+        L"Most likely another copy of it is already running and holds UDP port 45654, "
+        L"which only one program at a time can use.\n\n"
+        L"Reason: ";
+    text += widen(reason);
+    MessageBoxW(nullptr, text.c_str(), L"Brindlemoor Win32 Watch Dog", MB_OK | MB_ICONERROR | MB_SETFOREGROUND);
+}
+
+}  // namespace dlg

@@ -1,0 +1,440 @@
+#!/usr/bin/env bash
+# The agent on the Linux console, end to end.
+#
+#   console_agent.sh AGENT PEER UNIT
+#
+# AGENT is the agent's Linux executable, PEER the watchdog-peer tool, UNIT the
+# systemd unit packaging/watchdog.service. Needs root: the script moves itself
+# into a network namespace of its own (loopback up, multicast routed over
+# loopback) before anything starts, so the agent's ports and groups are used
+# there only, whether or not the caller is isolated already.
+#
+# Checks:
+#   a  with standard input from /dev/null the agent prints its state and the
+#      service's creation marks, prints no unchanged value twice, and SIGTERM,
+#      SIGINT and SIGHUP each stop it with exit code 0;
+#   b  on a terminal, Enter stops it with exit code 0;
+#   c  a second copy exits with code 1 and says why on standard error while
+#      the first goes on;
+#   d  a received multicast text with control characters shows escaped in
+#      its event line;
+#   e  the systemd unit passes systemd-analyze verify, and the agent starts
+#      and stops under an approximation of the unit's sandbox.
+set -u
+
+AGENT=${1:?usage: console_agent.sh AGENT PEER UNIT}
+PEER=${2:?usage: console_agent.sh AGENT PEER UNIT}
+UNIT=${3:?usage: console_agent.sh AGENT PEER UNIT}
+SKIP=77
+
+# First run: re-run this script in a new network namespace, naming the
+# namespace it came from. Second run: make sure the namespace is a new one
+# with nothing but loopback before anything starts.
+if [ "$AGENT" != --isolated-from ]; then
+    if [ "$(id -u)" -ne 0 ]; then
+        echo "console: skipped: needs root for a private network namespace"
+        exit $SKIP
+    fi
+    for tool in unshare ip timeout setsid ps; do
+        if ! command -v "$tool" >/dev/null 2>&1; then
+            echo "console: skipped: $tool is missing"
+            exit $SKIP
+        fi
+    done
+    exec unshare --net --fork -- bash "$0" --isolated-from "$(readlink /proc/self/ns/net)" "$@"
+fi
+OUTER_NETNS=$2
+shift 2
+AGENT=${1:?usage: console_agent.sh AGENT PEER UNIT}
+PEER=${2:?usage: console_agent.sh AGENT PEER UNIT}
+UNIT=${3:?usage: console_agent.sh AGENT PEER UNIT}
+if [ "$(readlink /proc/self/ns/net)" = "$OUTER_NETNS" ] || [ "$(ip -o link show | grep -vc ': lo:')" -ne 0 ]; then
+    echo "console: FAIL: not in a private network namespace of loopback only"
+    exit 1
+fi
+if ! ip link set lo up || ! ip route add 224.0.0.0/4 dev lo; then
+    echo "console: FAIL: cannot set up loopback in the private network namespace"
+    exit 1
+fi
+for file in "$AGENT" "$PEER"; do
+    if [ ! -x "$file" ]; then
+        echo "console: FAIL: not executable: $file"
+        exit 1
+    fi
+done
+if [ ! -f "$UNIT" ]; then
+    echo "console: FAIL: no unit file: $UNIT"
+    exit 1
+fi
+AGENT=$(readlink -f "$AGENT")
+PEER=$(readlink -f "$PEER")
+UNIT=$(readlink -f "$UNIT")
+
+TMP=$(mktemp -d /tmp/zq-console.XXXXXX)
+STARTED=()   # PIDs of the background processes this script started
+PASSED=0
+FAILED=0
+
+# ------------------------------------------------------------------ cleanup
+
+# Signals a process only while it is still a child of this shell, so that a
+# reused PID never reaches anyone else's process.
+signal_child() {
+    local signal=$1 pid=$2 parent
+    parent=$(ps -o ppid= -p "$pid" 2>/dev/null | tr -d ' ')
+    [ "$parent" = "$$" ] && kill "-$signal" "$pid" 2>/dev/null
+}
+
+cleanup() {
+    local pid
+    trap - EXIT INT TERM
+    for pid in "${STARTED[@]}"; do
+        signal_child KILL "$pid"
+    done
+    wait 2>/dev/null
+    if [ "${CONSOLE_KEEP_LOGS:-0}" = 1 ]; then
+        echo "console: logs kept in $TMP"
+    else
+        rm -rf "$TMP"
+    fi
+}
+trap cleanup EXIT
+trap 'echo "console: interrupted"; exit 130' INT
+
+# ------------------------------------------------------------------ results
+
+pass() {
+    PASSED=$((PASSED + 1))
+    echo "PASS: $1"
+}
+
+# fail NAME [DETAIL...]
+fail() {
+    FAILED=$((FAILED + 1))
+    echo "FAIL: $1"
+    shift
+    local line
+    for line in "$@"; do
+        echo "      $line"
+    done
+}
+
+# check NAME STATUS [DETAIL...]: PASS when STATUS is 0.
+check() {
+    local name=$1 status=$2
+    shift 2
+    if [ "$status" -eq 0 ]; then pass "$name"; else fail "$name" "$@"; fi
+}
+
+# show FILE: the last lines of a log, control characters visible.
+show() {
+    echo "      ---- $1 (last 20 lines)"
+    tail -n 20 "$1" 2>/dev/null | cat -v | sed 's/^/        /'
+}
+
+# ------------------------------------------------------------------ helpers
+
+now_ms() { date +%s%3N; }
+
+# has_line FILE LINE: FILE has a line that is exactly LINE.
+has_line() {
+    grep -aqxF -- "$2" "$1" 2>/dev/null
+}
+
+# wait_until SECONDS COMMAND...: true once COMMAND succeeds.
+wait_until() {
+    local deadline=$(($(now_ms) + $1 * 1000))
+    shift
+    while [ "$(now_ms)" -lt "$deadline" ]; do
+        "$@" && return 0
+        sleep 0.1
+    done
+    "$@"
+}
+
+# The agent is ready: its first refresh has shown the state and the
+# service's creation marks.
+agent_ready() {
+    local out=$1
+    grep -aq '^OS Description: ' "$out" && grep -aq '^Total CPU: ' "$out" &&
+        has_line "$out" "Event:  BEFORE new zq::ZqServer()" &&
+        has_line "$out" "Event:  AFTER new zq::ZqServer()"
+}
+
+alive() {
+    kill -0 "$1" 2>/dev/null
+}
+
+# start_agent NAME [WRAPPER...]: starts the agent (behind WRAPPER, which must
+# exec it) with standard input from /dev/null, output to $TMP/NAME.out and
+# $TMP/NAME.err; sets AGENT_PID.
+start_agent() {
+    local name=$1
+    shift
+    "$@" "$AGENT" </dev/null >"$TMP/$name.out" 2>"$TMP/$name.err" &
+    AGENT_PID=$!
+    STARTED+=("$AGENT_PID")
+}
+
+# stop_agent PID SIGNAL: sends SIGNAL and waits up to 15 s for the exit;
+# sets STOP_RC to the exit code, or to "running" when it did not end.
+stop_agent() {
+    local pid=$1 signal=$2
+    kill "-$signal" "$pid" 2>/dev/null
+    if wait_until 15 eval "! alive $pid"; then
+        wait "$pid"
+        STOP_RC=$?
+    else
+        STOP_RC=running
+        signal_child KILL "$pid"
+        wait "$pid" 2>/dev/null
+    fi
+}
+
+# The value lines of a console log whose label repeats with the same text as
+# the line of that label before it.
+repeated_values() {
+    grep -a -E '^(Total CPU|OS Description|Host Name|Local IP In Common with Orvane IP|Trigger|Orvane|Cloud): ' "$1" |
+        awk '{ label = $0; sub(/: .*/, ":", label); if (label in last && last[label] == $0) print; last[label] = $0 }'
+}
+
+# ------------------------------------------------------------------ run
+
+SCRIPT_START=$(now_ms)
+# A time limit of its own, below the test runner's, so that the cleanup
+# always runs.
+TIME_LIMIT=${CONSOLE_TIME_LIMIT:-110}
+trap 'fail "the run ends within its time limit of $TIME_LIMIT s"; echo "console: $PASSED passed, $FAILED failed"; exit 1' TERM
+( trap 'exit 0' TERM
+  for _ in $(seq 1 $((TIME_LIMIT * 10))); do sleep 0.1; done
+  kill -TERM $$ ) &
+STARTED+=($!)
+echo "console: agent $AGENT, peer $PEER, unit $UNIT, work directory $TMP"
+
+# ---- a: standard input from /dev/null; the three stop signals
+for signal in TERM INT HUP; do
+    name=signal-$signal
+    start_agent "$name"
+    pid=$AGENT_PID
+    if ! wait_until 15 agent_ready "$TMP/$name.out"; then
+        fail "a ($signal) the agent shows its state and the creation marks within 15 s" \
+            "alive: $(alive "$pid" && echo yes || echo no)"
+        show "$TMP/$name.out"
+        show "$TMP/$name.err"
+        stop_agent "$pid" KILL
+        continue
+    fi
+    pass "a ($signal) the agent shows its state and the creation marks"
+    if [ "$signal" = TERM ]; then
+        # Three seconds of an idle agent: six refreshes that set every field.
+        sleep 3
+        check "a the agent is still running after 3 s with standard input at /dev/null" \
+            "$(alive "$pid"; echo $?)"
+        repeats=$(repeated_values "$TMP/$name.out")
+        check "a an idle agent prints no value line again unchanged" "$([ -z "$repeats" ]; echo $?)" \
+            "repeated: $(head -n 3 <<<"$repeats" | cat -v | tr '\n' '|')"
+        os_lines=$(grep -ac '^OS Description: ' "$TMP/$name.out")
+        host_lines=$(grep -ac '^Host Name: ' "$TMP/$name.out")
+        check "a the OS description is shown once, the host name at most once" \
+            "$([ "$os_lines" -eq 1 ] && [ "$host_lines" -le 1 ]; echo $?)" \
+            "OS Description lines: $os_lines, Host Name lines: $host_lines"
+        check "a no empty value is printed before the field was ever set" \
+            "$(! grep -aqE '^(Orvane|Cloud|Trigger|Local IP In Common with Orvane IP):[[:space:]]*$' "$TMP/$name.out"
+                echo $?)" "$(grep -aE '^(Orvane|Cloud|Trigger):' "$TMP/$name.out" | tr '\n' '|')"
+    fi
+    stop_agent "$pid" "$signal"
+    check "a SIG$signal stops the agent with exit code 0" "$([ "$STOP_RC" = 0 ]; echo $?)" "exit: $STOP_RC"
+    check "a ($signal) the agent stopped its service on the way out" \
+        "$(grep -aq 'ZqServer::run HAS EXITED CORRECTLY' "$TMP/$name.err"; echo $?)" \
+        "no \"ZqServer::run HAS EXITED CORRECTLY\" in the trace"
+done
+
+# ---- b: Enter on a terminal
+if command -v python3 >/dev/null 2>&1; then
+    timeout 60 python3 - "$AGENT" "$TMP/pty.out" >"$TMP/pty.result" 2>&1 <<'EOF'
+# Runs the agent on a pseudo-terminal, waits for its state, types Enter and
+# reports the exit code. Every wait is bounded.
+import os, pty, select, signal, sys, time
+
+agent, log_path = sys.argv[1], sys.argv[2]
+pid, fd = pty.fork()
+if pid == 0:
+    os.execv(agent, [agent])
+
+output = bytearray()
+
+def pump(seconds, done):
+    deadline = time.monotonic() + seconds
+    while time.monotonic() < deadline:
+        if done():
+            return True
+        ready, _, _ = select.select([fd], [], [], 0.1)
+        if ready:
+            try:
+                data = os.read(fd, 65536)
+            except OSError:
+                data = b""
+            output.extend(data)
+    return done()
+
+exit_status = []
+
+def exited():
+    if not exit_status:
+        got, status = os.waitpid(pid, os.WNOHANG)
+        if got == pid:
+            exit_status.append(status)
+    return bool(exit_status)
+
+def finish(code, message):
+    if not exited():
+        os.kill(pid, signal.SIGKILL)
+        os.waitpid(pid, 0)
+    with open(log_path, "wb") as log:
+        log.write(bytes(output))
+    print(message)
+    sys.exit(code)
+
+if not pump(15, lambda: b"OS Description: " in output and b"AFTER new zq::ZqServer()" in output or exited()):
+    finish(1, "no state shown on the terminal within 15 s")
+if exited():
+    finish(1, "the agent ended before Enter, status %d" % exit_status[0])
+os.write(fd, b"\n")
+if not pump(15, exited):
+    finish(1, "still running 15 s after Enter")
+status = exit_status[0]
+if os.WIFEXITED(status):
+    finish(0 if os.WEXITSTATUS(status) == 0 else 1, "exit code %d" % os.WEXITSTATUS(status))
+finish(1, "ended by signal %d" % os.WTERMSIG(status))
+EOF
+    rc=$?
+    check "b Enter on a terminal stops the agent with exit code 0" "$rc" "$(cat "$TMP/pty.result")"
+    [ $rc -eq 0 ] || show "$TMP/pty.out"
+else
+    echo "SKIP: b Enter on a terminal: python3 not available"
+fi
+
+# ---- c: two copies in one network namespace
+start_agent first
+first=$AGENT_PID
+if wait_until 15 agent_ready "$TMP/first.out"; then
+    timeout 30 "$AGENT" </dev/null >"$TMP/second.out" 2>"$TMP/second.err"
+    rc=$?
+    check "c a second copy exits with code 1" "$([ $rc -eq 1 ]; echo $?)" "exit: $rc"
+    check "c the second copy says on standard error that it could not start because of port 45654" \
+        "$(grep -aqE 'could not start.*45654' "$TMP/second.err"; echo $?)" \
+        "$(grep -av '^\(==>\|<==\|<>\)' "$TMP/second.err" | tail -n 3 | tr '\n' '|')"
+    check "c the second copy shows no dialog" "$(! grep -aq '^OS Description:' "$TMP/second.out"; echo $?)"
+    check "c the first copy keeps running" "$(alive "$first"; echo $?)"
+    # The first copy still answers status requests on its port.
+    timeout 10 "$PEER" status 127.0.0.1 --timeout-ms 3000 >"$TMP/status.reply" 2>"$TMP/status.err"
+    rc=$?
+    check "c the first copy still answers on port 45654" \
+        "$([ $rc -eq 0 ] && grep -aq '<status>' "$TMP/status.reply"; echo $?)" "peer exit $rc: $(cat "$TMP/status.err")"
+else
+    fail "c the first copy starts" "alive: $(alive "$first" && echo yes || echo no)"
+    show "$TMP/first.out"
+fi
+
+# ---- d: control characters in a received text (the first copy still runs)
+if alive "$first"; then
+    escape_text=$'beaconCfgAlarm\x1b[31m'
+    feed_text=$'noise line1\nline2\x7f'
+    timeout 10 "$PEER" config --group orvane --raw "$escape_text" >"$TMP/send1.out" 2>&1 ||
+        fail "d the multicast text is sent" "$(cat "$TMP/send1.out")"
+    timeout 10 "$PEER" config --group orvane --raw "$feed_text" >"$TMP/send2.out" 2>&1 ||
+        fail "d the multicast text is sent" "$(cat "$TMP/send2.out")"
+    expected1='Event:  MulticastRX= beaconCfgAlarm\x1b[31m'
+    expected2='Event:  MulticastRX= noise line1\nline2\x7f'
+    wait_until 5 has_line "$TMP/first.out" "$expected1"
+    check "d an escape byte in a received text shows as \\x1b in its event line" \
+        "$(has_line "$TMP/first.out" "$expected1"; echo $?)" \
+        "event lines: $(grep -a '^Event:  MulticastRX' "$TMP/first.out" | cat -v | tr '\n' '|')"
+    wait_until 5 has_line "$TMP/first.out" "$expected2"
+    check "d a line feed and a delete in a received text show as \\n and \\x7f, on one line" \
+        "$(has_line "$TMP/first.out" "$expected2"; echo $?)" \
+        "event lines: $(grep -a '^Event:  MulticastRX' "$TMP/first.out" | cat -v | tr '\n' '|')"
+    check "d no event or value line carries a raw control character" \
+        "$(! grep -aE '^(Event|Total CPU|OS Description|Host Name|Local IP In Common with Orvane IP|Trigger|Orvane|Cloud):' \
+            "$TMP/first.out" | grep -aq $'[\x01-\x08\x0b-\x1f\x7f]'; echo $?)"
+    stop_agent "$first" TERM
+    check "c,d the first copy stops with exit code 0" "$([ "$STOP_RC" = 0 ]; echo $?)" "exit: $STOP_RC"
+fi
+
+# ---- e: the systemd unit
+if command -v systemd-analyze >/dev/null 2>&1; then
+    # verify checks that ExecStart names an executable: a copy points at the
+    # built agent instead of the installed one.
+    mkdir -p "$TMP/unit"
+    sed "s|^ExecStart=.*|ExecStart=$AGENT|" "$UNIT" >"$TMP/unit/watchdog.service"
+    grep -q "^ExecStart=/usr/local/bin/watchdog\$" "$UNIT"
+    check "e the unit starts /usr/local/bin/watchdog" "$?" "$(grep '^ExecStart' "$UNIT")"
+    systemd-analyze verify "$TMP/unit/watchdog.service" >"$TMP/verify.out" 2>&1
+    rc=$?
+    check "e systemd-analyze verify reports no errors or warnings for the unit" \
+        "$([ $rc -eq 0 ] && ! grep -q 'watchdog.service' "$TMP/verify.out"; echo $?)" \
+        "exit $rc: $(tr '\n' '|' <"$TMP/verify.out")"
+else
+    echo "SKIP: systemd-analyze not available"
+fi
+missing=
+for setting in 'Type=simple' 'Restart=on-failure' 'NoNewPrivileges=yes' 'PrivateTmp=yes' 'ProtectSystem=strict' \
+    'ProtectHome=yes' 'ProtectKernelTunables=yes' 'ProtectKernelModules=yes' 'ProtectControlGroups=yes' \
+    'DynamicUser=yes' 'MemoryDenyWriteExecute=yes' 'LockPersonality=yes' 'RestrictRealtime=yes' \
+    'SystemCallArchitectures=native'; do
+    grep -qx "$setting" "$UNIT" || missing="$missing $setting"
+done
+families=$(sed -n 's/^RestrictAddressFamilies=//p' "$UNIT")
+for family in $families; do
+    case $family in
+        AF_INET | AF_INET6 | AF_UNIX | AF_NETLINK) ;;
+        *) missing="$missing (family $family not needed)" ;;
+    esac
+done
+[[ " $families " == *" AF_INET "* ]] || missing="$missing RestrictAddressFamilies with AF_INET"
+check "e the unit has the hardening of a UDP-only agent" "$([ -z "$missing" ]; echo $?)" "missing:$missing"
+
+# The unit's sandbox, approximated without a running systemd: no terminal
+# (its own session), standard input from /dev/null, a read-only /, a private
+# /tmp, no home directories, an unprivileged user and no new privileges.
+# Every step execs the next, so the PID is the agent's own.
+SANDBOX=(setsid unshare --mount --propagation private -- bash -c '
+        mount -t tmpfs -o mode=1777,nosuid,nodev tmpfs /tmp || exit 125
+        for home in /home /root /run/user; do
+            [ -d "$home" ] && { mount -t tmpfs -o ro,mode=0755 tmpfs "$home" || exit 125; }
+        done
+        mount -o remount,bind,ro / || exit 125
+        exec setpriv --reuid=65534 --regid=65534 --clear-groups --no-new-privs -- "$@"' sandbox)
+if command -v setpriv >/dev/null 2>&1; then
+    start_agent sandbox "${SANDBOX[@]}"
+    pid=$AGENT_PID
+    if wait_until 15 agent_ready "$TMP/sandbox.out"; then
+        pass "e under the unit's sandbox the agent starts and shows its state"
+        # What the agent runs as: itself, in a session of its own, without a
+        # terminal, as the unprivileged user, seeing / read-only.
+        read -r -a stat <"/proc/$pid/stat"
+        comm=$(cat "/proc/$pid/comm")
+        uid=$(awk '/^Uid:/ {print $2}' "/proc/$pid/status")
+        nnp=$(awk '/^NoNewPrivs:/ {print $2}' "/proc/$pid/status")
+        root_ro=$(awk '$5 == "/" {print $6}' "/proc/$pid/mountinfo" | tail -n 1)
+        check "e the sandboxed process is the agent, without a terminal, in its own session, as uid 65534 with no new privileges and / read-only" \
+            "$([ "$comm" = watchdog ] && [ "${stat[6]}" = 0 ] && [ "${stat[5]}" = "$pid" ] && [ "$uid" = 65534 ] &&
+                [ "$nnp" = 1 ] && [[ ,$root_ro, == *,ro,* ]]; echo $?)" \
+            "comm $comm, tty ${stat[6]}, session ${stat[5]}, uid $uid, NoNewPrivs $nnp, / $root_ro"
+        stop_agent "$pid" TERM
+        check "e under the unit's sandbox SIGTERM stops the agent with exit code 0" \
+            "$([ "$STOP_RC" = 0 ]; echo $?)" "exit: $STOP_RC"
+    else
+        fail "e under the unit's sandbox the agent starts and shows its state" \
+            "alive: $(alive "$pid" && echo yes || echo no)"
+        show "$TMP/sandbox.out"
+        show "$TMP/sandbox.err"
+        stop_agent "$pid" KILL
+    fi
+else
+    echo "SKIP: e the sandboxed start: setpriv not available"
+fi
+
+echo "console: run took $((($(now_ms) - SCRIPT_START) / 1000)) s"
+echo "console: $PASSED passed, $FAILED failed"
+[ "$FAILED" -eq 0 ]

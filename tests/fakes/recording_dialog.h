@@ -1,0 +1,26 @@
+// A dialog manager that records what the dialog logic asks of it, and runs a
+// scripted series of messages as its modal loop.
+#pragma once
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "app/dialog_manager.h"
+
+namespace recordingdialog {
+
+struct Call {
+    std::string what;  // "text", "line", "reset", "timer", "end", "icon", "failure"
+    int id = 0;
+    std::string text;
+};
+
+std::vector<Call> calls();
+void clear();
+
+// The messages that runModal delivers, in order, after kInitDialog; it stops
+// when the dialog has ended or the script runs out.
+void scriptModal(std::vector<std::pair<dlg::Message, dlg::WParam>> messages);
+
+}  // namespace recordingdialog

@@ -1,0 +1,818 @@
+// Drives the agent's real window. Starts watchdog.exe (the path is the first
+// argument), finds its dialog, checks the layout that the dialog manager made
+// from the template and what the first refreshes put into it, asks the agent
+// for its status over UDP, and ends it in each of the ways a user can: the
+// Exit button, the Enter key, the Escape key and the close box. A second copy
+// started beside a running one must say that it could not start and exit
+// with code 1. The program's resources are checked in the file itself.
+//
+//   window_test.exe WATCHDOG.EXE [SCREENSHOT.PNG]
+//
+// With a second argument, the first run's window is captured into that PNG.
+// Every wait is bounded; a copy of the agent that does not end in time is
+// terminated. Prints one PASS or FAIL line per check and a summary line, and
+// exits with 1 when any check failed.
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace {
+
+const wchar_t kCaption[] = L"Brindlemoor Win32 Watch Dog";
+const int kCpuId = 1000;
+const int kExitId = 1;
+const int kListId = 40002;
+const int kIconId = 1001;
+
+int gPassed = 0;
+int gFailed = 0;
+
+bool check(bool ok, const std::string& what, const std::string& detail = std::string())
+{
+    if (ok) {
+        ++gPassed;
+        std::printf("PASS: %s\n", what.c_str());
+    } else {
+        ++gFailed;
+        std::printf("FAIL: %s%s%s\n", what.c_str(), detail.empty() ? "" : " -- ", detail.c_str());
+    }
+    std::fflush(stdout);
+    return ok;
+}
+
+std::string quoted(const std::string& text)
+{
+    std::string out = "\"";
+    for (char c : text) {
+        if (c == '\n')
+            out += "\\n";
+        else if (c == '\r')
+            out += "\\r";
+        else
+            out += c;
+    }
+    return out + "\"";
+}
+
+std::string narrow(const std::wstring& text)
+{
+    if (text.empty())
+        return std::string();
+    int length = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr,
+                                     nullptr);
+    std::string out(static_cast<std::size_t>(length), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &out[0], length, nullptr, nullptr);
+    return out;
+}
+
+std::wstring widen(const std::string& text)
+{
+    if (text.empty())
+        return std::wstring();
+    int length = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring out(static_cast<std::size_t>(length), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &out[0], length);
+    return out;
+}
+
+// A message to a window of the agent, bounded in time so that a hung agent
+// fails the test instead of stopping it.
+bool sendBounded(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result = nullptr)
+{
+    DWORD_PTR answer = 0;
+    if (SendMessageTimeoutA(window, message, wParam, lParam, SMTO_ABORTIFHUNG, 3000, &answer) == 0)
+        return false;
+    if (result != nullptr)
+        *result = static_cast<LRESULT>(answer);
+    return true;
+}
+
+std::string windowText(HWND window)
+{
+    char buffer[1024] = {};
+    if (!sendBounded(window, WM_GETTEXT, sizeof buffer, reinterpret_cast<LPARAM>(buffer)))
+        return "<no answer>";
+    return buffer;
+}
+
+std::string itemText(HWND dialog, int id)
+{
+    HWND item = GetDlgItem(dialog, id);
+    return item == nullptr ? "<no control>" : windowText(item);
+}
+
+std::string className(HWND window)
+{
+    wchar_t buffer[64] = {};
+    GetClassNameW(window, buffer, 64);
+    return narrow(buffer);
+}
+
+std::vector<std::string> listLines(HWND list)
+{
+    std::vector<std::string> lines;
+    LRESULT count = 0;
+    if (!sendBounded(list, LB_GETCOUNT, 0, 0, &count) || count < 0)
+        return lines;
+    for (LRESULT i = 0; i < count && i < 100; ++i) {
+        LRESULT length = 0;
+        if (!sendBounded(list, LB_GETTEXTLEN, static_cast<WPARAM>(i), 0, &length) || length < 0)
+            break;
+        std::string line(static_cast<std::size_t>(length) + 1, '\0');
+        LRESULT copied = 0;
+        if (!sendBounded(list, LB_GETTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&line[0]), &copied) ||
+            copied < 0)
+            break;
+        line.resize(static_cast<std::size_t>(copied));
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+bool isInteger(const std::string& text, int low, int high)
+{
+    if (text.empty() || text.size() > 4)
+        return false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        bool digit = text[i] >= '0' && text[i] <= '9';
+        if (!digit && !(i == 0 && text[i] == '-' && text.size() > 1))
+            return false;
+    }
+    int value = std::atoi(text.c_str());
+    return value >= low && value <= high;
+}
+
+// One copy of the agent, started with CreateProcess; terminated on the way
+// out if it is still running then.
+class Agent {
+public:
+    explicit Agent(const std::wstring& exe)
+    {
+        std::wstring commandLine = L"\"" + exe + L"\"";
+        STARTUPINFOW startup = {};
+        startup.cb = sizeof startup;
+        started_ = CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                                  &process_) != 0;
+    }
+    ~Agent()
+    {
+        if (!started_)
+            return;
+        if (WaitForSingleObject(process_.hProcess, 0) == WAIT_TIMEOUT) {
+            std::printf("note: terminating agent process %lu\n", static_cast<unsigned long>(process_.dwProcessId));
+            TerminateProcess(process_.hProcess, 99);
+            WaitForSingleObject(process_.hProcess, 5000);
+        }
+        CloseHandle(process_.hThread);
+        CloseHandle(process_.hProcess);
+    }
+    Agent(const Agent&) = delete;
+    Agent& operator=(const Agent&) = delete;
+
+    bool started() const { return started_; }
+    DWORD pid() const { return process_.dwProcessId; }
+    bool running() const { return started_ && WaitForSingleObject(process_.hProcess, 0) == WAIT_TIMEOUT; }
+    // For a failure's detail: running, or how it ended.
+    std::string state() const
+    {
+        long code = waitExit(0);
+        return code == -1 ? "the agent is running" : "the agent ended with exit code " + std::to_string(code);
+    }
+
+    // Waits up to milliseconds for the agent to end; gives its exit code, or
+    // -1 when it is still running.
+    long waitExit(DWORD milliseconds) const
+    {
+        if (!started_ || WaitForSingleObject(process_.hProcess, milliseconds) != WAIT_OBJECT_0)
+            return -1;
+        DWORD code = 0;
+        GetExitCodeProcess(process_.hProcess, &code);
+        return static_cast<long>(code);
+    }
+
+private:
+    bool started_ = false;
+    PROCESS_INFORMATION process_ = {};
+};
+
+struct WindowQuery {
+    DWORD pid;
+    bool mainDialog;  // the dialog with the CPU field, or any other window
+    HWND found;
+};
+
+BOOL CALLBACK matchWindow(HWND window, LPARAM parameter)
+{
+    WindowQuery* query = reinterpret_cast<WindowQuery*>(parameter);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    if (pid != query->pid || !IsWindowVisible(window))
+        return TRUE;
+    wchar_t caption[128] = {};
+    GetWindowTextW(window, caption, 128);
+    if (std::wstring(caption) != kCaption)
+        return TRUE;
+    bool isMain = GetDlgItem(window, kCpuId) != nullptr;
+    if (isMain != query->mainDialog)
+        return TRUE;
+    query->found = window;
+    return FALSE;
+}
+
+// The top-level window of process pid with the program's caption, waited for
+// up to milliseconds; nullptr if none appeared or the process ended.
+HWND waitForWindow(const Agent& agent, bool mainDialog, DWORD milliseconds)
+{
+    DWORD start = GetTickCount();
+    while (GetTickCount() - start < milliseconds) {
+        WindowQuery query = {agent.pid(), mainDialog, nullptr};
+        EnumWindows(matchWindow, reinterpret_cast<LPARAM>(&query));
+        if (query.found != nullptr)
+            return query.found;
+        if (!agent.running())
+            return nullptr;
+        Sleep(100);
+    }
+    return nullptr;
+}
+
+// Waits up to milliseconds until the first refresh has filled the CPU field.
+bool waitForRefresh(HWND dialog, DWORD milliseconds)
+{
+    DWORD start = GetTickCount();
+    while (GetTickCount() - start < milliseconds) {
+        std::string cpu = itemText(dialog, kCpuId);
+        if (!cpu.empty() && cpu != "<no answer>" && cpu != "<no control>")
+            return true;
+        Sleep(100);
+    }
+    return false;
+}
+
+// Sends "STATUS_REQUEST " to the agent's port on loopback and gives the
+// reply, or an empty text after two seconds without one.
+std::string askStatus()
+{
+    SOCKET s = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+    if (s == INVALID_SOCKET)
+        return std::string();
+    DWORD timeout = 2000;
+    setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout), sizeof timeout);
+    sockaddr_in agent = {};
+    agent.sin_family = AF_INET;
+    agent.sin_port = htons(45654);
+    agent.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const char request[] = "STATUS_REQUEST ";
+    std::string reply;
+    if (sendto(s, request, static_cast<int>(sizeof request - 1), 0, reinterpret_cast<const sockaddr*>(&agent),
+               sizeof agent) == static_cast<int>(sizeof request - 1)) {
+        char buffer[2048];
+        int received = recv(s, buffer, sizeof buffer, 0);
+        if (received > 0)
+            reply.assign(buffer, static_cast<std::size_t>(received));
+    }
+    closesocket(s);
+    return reply;
+}
+
+bool startsWith(const std::string& text, const std::string& prefix)
+{
+    return text.compare(0, prefix.size(), prefix) == 0;
+}
+
+bool endsWith(const std::string& text, const std::string& suffix)
+{
+    return text.size() >= suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+// ---------------------------------------------------------------------------
+// The template as the dialog manager built it.
+
+struct ControlSpec {
+    int id;
+    const char* kind;  // window class
+    const char* text;  // nullptr: a value field, filled by the refresh
+    int x, y, width, height;
+    bool visible;
+    LONG styleMask;  // the style bits that must be as in style
+    LONG style;
+};
+
+const LONG kStaticMask = WS_VISIBLE | WS_GROUP | WS_TABSTOP | WS_BORDER | SS_TYPEMASK;
+const LONG kLabel = WS_VISIBLE | WS_GROUP | SS_LEFT;
+
+// The table of the dialog's controls, in creation (and tab) order. The list
+// box's scroll-bar bits are left out: the list box clears them while it hides
+// bars that it does not need.
+const ControlSpec kControls[] = {
+    {1, "Button", "Exit", 0, 0, 24, 14, true, WS_VISIBLE | WS_TABSTOP | BS_TYPEMASK,
+     WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON},
+    {1003, "Button", "Clear", 57, -1, 18, 9, false, WS_VISIBLE | WS_TABSTOP | BS_TYPEMASK, WS_TABSTOP | BS_PUSHBUTTON},
+    {40002, "ListBox", "", 263, -7, 11, 12, false,
+     WS_VISIBLE | WS_BORDER | WS_TABSTOP | LBS_SORT | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT | LBS_OWNERDRAWFIXED |
+         LBS_OWNERDRAWVARIABLE | LBS_MULTIPLESEL,
+     WS_BORDER | WS_TABSTOP | LBS_SORT | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT},
+    {-1, "Static", "Total CPU:", 77, 10, 36, 8, true, kStaticMask, kLabel},
+    {1000, "Static", nullptr, 123, 10, 19, 8, true, kStaticMask, kLabel},
+    {-1, "Static", "OS Description:", 63, 25, 50, 8, true, kStaticMask, kLabel},
+    {1002, "Static", nullptr, 123, 25, 220, 8, true, kStaticMask, kLabel},
+    {-1, "Static", "Local IP In Common with Orvane IP:", 3, 44, 110, 8, true, kStaticMask, kLabel},
+    {40006, "Static", nullptr, 118, 44, 226, 8, true, kStaticMask, kLabel},
+    {-1, "Static", "Host Name:", 174, 10, 38, 8, true, kStaticMask, kLabel},
+    {40008, "Static", nullptr, 222, 10, 87, 8, true, kStaticMask, kLabel},
+    // An icon control takes the size of its icon, so only its place is checked.
+    {1001, "Static", nullptr, 31, 2, -1, -1, false, WS_VISIBLE | SS_TYPEMASK, SS_ICON},
+    {-1, "Static", "Trigger:", 3, 25, 25, 8, true, kStaticMask, kLabel},
+    {1005, "Static", nullptr, 30, 25, 28, 8, true, kStaticMask, kLabel},
+    {-1, "Static", "V1.1", 331, 0, 16, 8, true, kStaticMask, kLabel},
+    {-1, "Static", "Orvane:", 3, 35, 22, 8, true, kStaticMask, kLabel},
+    {1006, "Static", nullptr, 37, 35, 70, 8, true, kStaticMask, kLabel},
+    {-1, "Static", "Cloud:", 135, 35, 21, 8, true, kStaticMask, kLabel},
+    {1007, "Static", nullptr, 161, 35, 184, 8, true, kStaticMask, kLabel},
+};
+
+// The dialog manager maps dialog units to pixels with the font's base units:
+// x * baseX / 4 and y * baseY / 8, rounded as MulDiv rounds. The client area
+// of the 347 by 53 template gives them back.
+bool findBaseUnits(HWND dialog, int& baseX, int& baseY)
+{
+    RECT client = {};
+    GetClientRect(dialog, &client);
+    baseX = baseY = 0;
+    for (int bx = 1; bx < 64 && baseX == 0; ++bx)
+        if (MulDiv(347, bx, 4) == client.right)
+            baseX = bx;
+    for (int by = 1; by < 128 && baseY == 0; ++by)
+        if (MulDiv(53, by, 8) == client.bottom)
+            baseY = by;
+    return baseX != 0 && baseY != 0;
+}
+
+void checkTemplate(HWND dialog)
+{
+    LONG style = GetWindowLongW(dialog, GWL_STYLE);
+    LONG wanted = static_cast<LONG>(WS_POPUP | WS_VISIBLE | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX);
+    char detail[128];
+    std::snprintf(detail, sizeof detail, "style 0x%08lx", static_cast<unsigned long>(style));
+    check((style & wanted) == wanted && (style & WS_MAXIMIZEBOX) == 0 && (style & WS_THICKFRAME) == 0,
+          "dialog: pop-up, visible, caption, system menu, minimize box only", detail);
+    LONG exStyle = GetWindowLongW(dialog, GWL_EXSTYLE);
+    std::snprintf(detail, sizeof detail, "extended style 0x%08lx", static_cast<unsigned long>(exStyle));
+    check((exStyle & WS_EX_DLGMODALFRAME) != 0, "dialog: modal frame", detail);
+    check(className(dialog) == "#32770", "dialog: a dialog-manager window", className(dialog));
+
+    // Centred on the monitor's work area.
+    RECT frame = {};
+    GetWindowRect(dialog, &frame);
+    MONITORINFO monitor = {};
+    monitor.cbSize = sizeof monitor;
+    GetMonitorInfoW(MonitorFromWindow(dialog, MONITOR_DEFAULTTOPRIMARY), &monitor);
+    long dx = (frame.left + frame.right) - (monitor.rcWork.left + monitor.rcWork.right);
+    long dy = (frame.top + frame.bottom) - (monitor.rcWork.top + monitor.rcWork.bottom);
+    std::snprintf(detail, sizeof detail, "window (%ld,%ld)-(%ld,%ld), work area (%ld,%ld)-(%ld,%ld)", frame.left,
+                  frame.top, frame.right, frame.bottom, monitor.rcWork.left, monitor.rcWork.top, monitor.rcWork.right,
+                  monitor.rcWork.bottom);
+    check(dx >= -2 && dx <= 2 && dy >= -2 && dy <= 2, "dialog: centred on the screen", detail);
+
+    int baseX = 0, baseY = 0;
+    RECT client = {};
+    GetClientRect(dialog, &client);
+    std::snprintf(detail, sizeof detail, "client area %ldx%ld", client.right, client.bottom);
+    if (!check(findBaseUnits(dialog, baseX, baseY), "dialog: client area is 347 by 53 dialog units", detail))
+        return;
+    std::printf("note: dialog base units %d x %d\n", baseX, baseY);
+
+    std::vector<HWND> children;
+    for (HWND child = GetWindow(dialog, GW_CHILD); child != nullptr && children.size() < 64;
+         child = GetWindow(child, GW_HWNDNEXT))
+        children.push_back(child);
+    const std::size_t count = sizeof kControls / sizeof kControls[0];
+    check(children.size() == count, "dialog: " + std::to_string(count) + " controls",
+          std::to_string(children.size()) + " found");
+
+    for (std::size_t i = 0; i < count && i < children.size(); ++i) {
+        const ControlSpec& spec = kControls[i];
+        HWND control = children[i];
+        std::string name = "control " + std::to_string(i + 1) + " (id " + std::to_string(spec.id) + ")";
+        int id = GetDlgCtrlID(control);
+        bool sameId = static_cast<WORD>(id) == static_cast<WORD>(spec.id);
+        check(sameId, name + ": id in creation order", "id " + std::to_string(static_cast<WORD>(id)));
+        check(className(control) == spec.kind, name + ": a " + spec.kind, className(control));
+        if (spec.text != nullptr) {
+            std::string text = windowText(control);
+            check(text == spec.text, name + ": text " + quoted(spec.text), quoted(text));
+        }
+        LONG controlStyle = GetWindowLongW(control, GWL_STYLE);
+        std::snprintf(detail, sizeof detail, "style 0x%08lx, wanted 0x%08lx under mask 0x%08lx",
+                      static_cast<unsigned long>(controlStyle), static_cast<unsigned long>(spec.style),
+                      static_cast<unsigned long>(spec.styleMask));
+        check((controlStyle & spec.styleMask) == spec.style && (controlStyle & WS_CHILD) != 0, name + ": style",
+              detail);
+        check((IsWindowVisible(control) != 0) == spec.visible, name + (spec.visible ? ": visible" : ": hidden"));
+
+        RECT place = {};
+        GetWindowRect(control, &place);
+        MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&place), 2);
+        long x = MulDiv(spec.x, baseX, 4), y = MulDiv(spec.y, baseY, 8);
+        long width = spec.width < 0 ? place.right - place.left : MulDiv(spec.width, baseX, 4);
+        long height = spec.height < 0 ? place.bottom - place.top : MulDiv(spec.height, baseY, 8);
+        std::snprintf(detail, sizeof detail, "at (%ld,%ld) size %ldx%ld, wanted (%ld,%ld) size %ldx%ld", place.left,
+                      place.top, place.right - place.left, place.bottom - place.top, x, y, width, height);
+        check(place.left == x && place.top == y && place.right - place.left == width &&
+                  place.bottom - place.top == height,
+              name + ": rectangle " + std::to_string(spec.x) + "," + std::to_string(spec.y) + " " +
+                  std::to_string(spec.width) + "x" + std::to_string(spec.height),
+              detail);
+    }
+}
+
+// ---------------------------------------------------------------------------
+// The program's resources, read from the file.
+
+void checkResources(const std::wstring& exe)
+{
+    HMODULE module = LoadLibraryExW(exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    if (!check(module != nullptr, "resources: the program file loads as a data file"))
+        return;
+
+    check(FindResourceW(module, MAKEINTRESOURCEW(107), MAKEINTRESOURCEW(5)) != nullptr, "resources: dialog 107");
+
+    std::vector<int> sizes;
+    if (HRSRC group = FindResourceW(module, MAKEINTRESOURCEW(105), MAKEINTRESOURCEW(14))) {
+        const unsigned char* data = static_cast<const unsigned char*>(LockResource(LoadResource(module, group)));
+        DWORD length = SizeofResource(module, group);
+        if (data != nullptr && length >= 6) {
+            unsigned count = data[4] | (data[5] << 8);
+            // GRPICONDIRENTRY: width, height, colours, reserved, planes, bits, bytes, id; 14 bytes each.
+            for (unsigned i = 0; i < count && 6 + 14 * (i + 1) <= length; ++i) {
+                const unsigned char* entry = data + 6 + 14 * i;
+                int width = entry[0] == 0 ? 256 : entry[0];
+                int height = entry[1] == 0 ? 256 : entry[1];
+                int bits = entry[6] | (entry[7] << 8);
+                WORD image = static_cast<WORD>(entry[12] | (entry[13] << 8));
+                bool present = FindResourceW(module, MAKEINTRESOURCEW(image), MAKEINTRESOURCEW(3)) != nullptr;
+                if (width == height && present && bits == 32)
+                    sizes.push_back(width);
+            }
+        }
+    }
+    std::string found;
+    for (int size : sizes)
+        found += std::to_string(size) + " ";
+    check(sizes == std::vector<int>{16, 32, 48}, "resources: icon group 105 with 16, 32 and 48 pixel images",
+          "images: " + found);
+
+    std::string manifest;
+    if (HRSRC resource = FindResourceW(module, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24))) {
+        const char* data = static_cast<const char*>(LockResource(LoadResource(module, resource)));
+        if (data != nullptr)
+            manifest.assign(data, SizeofResource(module, resource));
+    }
+    check(manifest.find("level=\"asInvoker\"") != std::string::npos &&
+              manifest.find("uiAccess=\"false\"") != std::string::npos,
+          "resources: manifest 1 asks for the caller's privileges without UI access");
+    FreeLibrary(module);
+
+    DWORD ignored = 0;
+    DWORD size = GetFileVersionInfoSizeW(exe.c_str(), &ignored);
+    std::vector<unsigned char> version(size);
+    if (!check(size > 0 && GetFileVersionInfoW(exe.c_str(), 0, size, version.data()) != 0,
+               "resources: a version record"))
+        return;
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT fixedLength = 0;
+    bool haveFixed = VerQueryValueW(version.data(), L"\\", reinterpret_cast<void**>(&fixed), &fixedLength) != 0 &&
+                     fixed != nullptr;
+    check(haveFixed && fixed->dwFileVersionMS == 0x00010000 && fixed->dwFileVersionLS == 0x00000004 &&
+              fixed->dwProductVersionMS == 0x00010000 && fixed->dwProductVersionLS == 0x00000004,
+          "resources: file and product version 1.0.0.4");
+    const wchar_t* names[] = {L"FileVersion", L"ProductVersion", L"FileDescription"};
+    const wchar_t* values[] = {L"1.0.0.4", L"1.0.0.4", kCaption};
+    for (int i = 0; i < 3; ++i) {
+        std::wstring path = std::wstring(L"\\StringFileInfo\\040904B0\\") + names[i];
+        wchar_t* value = nullptr;
+        UINT length = 0;
+        std::wstring text;
+        if (VerQueryValueW(version.data(), path.c_str(), reinterpret_cast<void**>(&value), &length) && value != nullptr)
+            text = value;
+        check(text == values[i], "resources: " + narrow(names[i]) + " " + quoted(narrow(values[i])), quoted(narrow(text)));
+    }
+}
+
+// ---------------------------------------------------------------------------
+// The screenshot: the window's part of the screen as a PNG.
+
+std::uint32_t crc32(const unsigned char* data, std::size_t length, std::uint32_t crc)
+{
+    crc = ~crc;
+    for (std::size_t i = 0; i < length; ++i) {
+        crc ^= data[i];
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+    }
+    return ~crc;
+}
+
+void putBig32(std::string& out, std::uint32_t value)
+{
+    for (int shift = 24; shift >= 0; shift -= 8)
+        out += static_cast<char>((value >> shift) & 0xFF);
+}
+
+void putChunk(std::string& out, const char* type, const std::string& data)
+{
+    putBig32(out, static_cast<std::uint32_t>(data.size()));
+    std::string body = std::string(type, 4) + data;
+    out += body;
+    putBig32(out, crc32(reinterpret_cast<const unsigned char*>(body.data()), body.size(), 0));
+}
+
+// An RGB image as PNG, its pixel rows in stored (uncompressed) deflate blocks.
+std::string encodePng(int width, int height, const std::vector<unsigned char>& rgb)
+{
+    std::string raw;
+    for (int y = 0; y < height; ++y) {
+        raw += '\0';  // no filter
+        raw.append(reinterpret_cast<const char*>(&rgb[static_cast<std::size_t>(y) * width * 3]),
+                   static_cast<std::size_t>(width) * 3);
+    }
+    std::string zlib = "\x78\x01";
+    std::uint32_t a = 1, b = 0;
+    for (unsigned char c : raw) {
+        a = (a + c) % 65521;
+        b = (b + a) % 65521;
+    }
+    for (std::size_t at = 0; at < raw.size() || at == 0; at += 65535) {
+        std::size_t length = std::min<std::size_t>(65535, raw.size() - at);
+        bool last = at + length >= raw.size();
+        zlib += static_cast<char>(last ? 1 : 0);
+        zlib += static_cast<char>(length & 0xFF);
+        zlib += static_cast<char>(length >> 8);
+        zlib += static_cast<char>(~length & 0xFF);
+        zlib += static_cast<char>((~length >> 8) & 0xFF);
+        zlib.append(raw, at, length);
+        if (last)
+            break;
+    }
+    putBig32(zlib, (b << 16) | a);
+
+    std::string png = "\x89PNG\r\n\x1a\n";
+    std::string header;
+    putBig32(header, static_cast<std::uint32_t>(width));
+    putBig32(header, static_cast<std::uint32_t>(height));
+    header += std::string("\x08\x02\x00\x00\x00", 5);  // 8-bit RGB
+    putChunk(png, "IHDR", header);
+    putChunk(png, "IDAT", zlib);
+    putChunk(png, "IEND", std::string());
+    return png;
+}
+
+void captureWindow(HWND dialog, const std::wstring& path)
+{
+    RECT frame = {};
+    GetWindowRect(dialog, &frame);
+    int width = frame.right - frame.left, height = frame.bottom - frame.top;
+    std::vector<unsigned char> rgb;
+    std::size_t colours = 0;
+    if (width > 0 && height > 0 && width < 4096 && height < 4096) {
+        HDC screen = GetDC(nullptr);
+        HDC memory = CreateCompatibleDC(screen);
+        BITMAPINFO info = {};
+        info.bmiHeader.biSize = sizeof info.bmiHeader;
+        info.bmiHeader.biWidth = width;
+        info.bmiHeader.biHeight = -height;  // top-down
+        info.bmiHeader.biPlanes = 1;
+        info.bmiHeader.biBitCount = 32;
+        info.bmiHeader.biCompression = BI_RGB;
+        void* bits = nullptr;
+        HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+        if (bitmap != nullptr && bits != nullptr) {
+            HGDIOBJ old = SelectObject(memory, bitmap);
+            BitBlt(memory, 0, 0, width, height, screen, frame.left, frame.top, SRCCOPY);
+            GdiFlush();
+            const unsigned char* bgra = static_cast<const unsigned char*>(bits);
+            std::vector<std::uint32_t> seen;
+            for (int i = 0; i < width * height; ++i) {
+                rgb.push_back(bgra[4 * i + 2]);
+                rgb.push_back(bgra[4 * i + 1]);
+                rgb.push_back(bgra[4 * i]);
+                std::uint32_t colour = bgra[4 * i] | (bgra[4 * i + 1] << 8) | (bgra[4 * i + 2] << 16);
+                if (seen.size() < 16 && std::find(seen.begin(), seen.end(), colour) == seen.end())
+                    seen.push_back(colour);
+            }
+            colours = seen.size();
+            SelectObject(memory, old);
+            DeleteObject(bitmap);
+        }
+        DeleteDC(memory);
+        ReleaseDC(nullptr, screen);
+    }
+    // Text, buttons and a frame give many colours; an unpainted or missing
+    // window gives one or two.
+    if (!check(colours >= 4, "screenshot: the window's pixels show a painted dialog",
+               std::to_string(colours) + " colours"))
+        return;
+    std::string png = encodePng(width, height, rgb);
+    std::wstring directory = path.substr(0, path.find_last_of(L"\\/"));
+    if (!directory.empty() && directory != path)
+        CreateDirectoryW(directory.c_str(), nullptr);
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    DWORD written = 0;
+    bool ok = file != INVALID_HANDLE_VALUE &&
+              WriteFile(file, png.data(), static_cast<DWORD>(png.size()), &written, nullptr) != 0 &&
+              written == png.size();
+    if (file != INVALID_HANDLE_VALUE)
+        CloseHandle(file);
+    check(ok, "screenshot: written to " + narrow(path));
+}
+
+// ---------------------------------------------------------------------------
+// The runs.
+
+// How a run ends the agent.
+enum class Ending { ExitButton, EnterKey, EscapeKey, CloseBox };
+
+const char* endingName(Ending ending)
+{
+    switch (ending) {
+    case Ending::ExitButton:
+        return "Exit button";
+    case Ending::EnterKey:
+        return "Enter key";
+    case Ending::EscapeKey:
+        return "Escape key";
+    case Ending::CloseBox:
+        return "close box";
+    }
+    return "?";
+}
+
+void endAgent(HWND dialog, Ending ending)
+{
+    HWND exitButton = GetDlgItem(dialog, kExitId);
+    switch (ending) {
+    case Ending::ExitButton:
+        // A click, as the button itself turns it into its command.
+        PostMessageW(exitButton, BM_CLICK, 0, 0);
+        break;
+    case Ending::EnterKey:
+    case Ending::EscapeKey: {
+        // A key press on the focused Exit button; the dialog manager's message
+        // loop makes the default-button or the Cancel command of it.
+        WPARAM key = ending == Ending::EnterKey ? VK_RETURN : VK_ESCAPE;
+        PostMessageW(exitButton, WM_KEYDOWN, key, 1);
+        PostMessageW(exitButton, WM_KEYUP, key, static_cast<LPARAM>(0xC0000001u));
+        break;
+    }
+    case Ending::CloseBox:
+        PostMessageW(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
+        break;
+    }
+}
+
+void checkEnds(const Agent& agent, HWND dialog, Ending ending, const std::string& run)
+{
+    endAgent(dialog, ending);
+    long code = agent.waitExit(10000);
+    check(code == 0, run + ": the " + endingName(ending) + " ends the agent with exit code 0 within 10 s",
+          code == -1 ? "still running" : "exit code " + std::to_string(code));
+    check(!IsWindow(dialog), run + ": the window is gone");
+}
+
+void runOnce(const std::wstring& exe, Ending ending, bool full, const std::wstring& screenshot)
+{
+    std::string run = std::string("run '") + endingName(ending) + "'";
+    Agent agent(exe);
+    if (!check(agent.started(), run + ": the agent starts"))
+        return;
+    HWND dialog = waitForWindow(agent, true, 20000);
+    if (!check(dialog != nullptr, run + ": the window \"Brindlemoor Win32 Watch Dog\" appears within 20 s",
+               agent.state()))
+        return;
+    if (!check(waitForRefresh(dialog, 10000), run + ": the first refresh fills the CPU field within 10 s"))
+        return;
+
+    if (full) {
+        checkTemplate(dialog);
+
+        std::string cpu = itemText(dialog, 1000);
+        check(isInteger(cpu, 0, 100), "field 1000 (CPU) holds a number from 0 to 100", quoted(cpu));
+        std::string os = itemText(dialog, 1002);
+        check(!os.empty() && os != "<no answer>", "field 1002 (OS description) is filled", quoted(os));
+        // Until a configuration arrives the server has not listed its
+        // interfaces, so it knows no host name, common addresses or servers.
+        const int unconfigured[] = {40008, 40006, 1005, 1006, 1007};
+        const char* labels[] = {"host name", "common addresses", "trigger", "Orvane", "cloud"};
+        for (int i = 0; i < 5; ++i) {
+            std::string text = itemText(dialog, unconfigured[i]);
+            check(text.empty(), "field " + std::to_string(unconfigured[i]) + " (" + labels[i] +
+                                    ") is empty while nothing is configured",
+                  quoted(text));
+        }
+
+        // The service's creation marks, sorted by the list box.
+        std::vector<std::string> lines = listLines(GetDlgItem(dialog, kListId));
+        std::string all;
+        for (const std::string& line : lines)
+            all += quoted(line) + " ";
+        check(lines == std::vector<std::string>{" AFTER new zq::ZqServer()", " BEFORE new zq::ZqServer()"},
+              "list 40002 holds the two creation marks, sorted", all);
+
+        LRESULT small = 0;
+        check(sendBounded(dialog, WM_GETICON, ICON_SMALL, 0, &small) && small != 0,
+              "the first refresh made icon 105 the window's small icon");
+        LRESULT shown = 0;
+        check(sendBounded(GetDlgItem(dialog, kIconId), STM_GETICON, 0, 0, &shown) && shown != 0,
+              "control 1001 holds an icon");
+
+        std::string reply = askStatus();
+        check(startsWith(reply, "<status><ipAddr>"), "status reply starts with <status><ipAddr>", quoted(reply));
+        check(reply.find("</ipAddr>\n<ipPort>45654</ipPort>\n<cpuPercent>") != std::string::npos,
+              "status reply gives the request port 45654");
+        check(reply.find("<os>" + os + "</os>\n") != std::string::npos,
+              "status reply gives the OS description that the window shows");
+        check(endsWith(reply, "</status>"), "status reply ends with </status>");
+
+        if (!screenshot.empty()) {
+            Sleep(300);  // let the last refresh paint
+            captureWindow(dialog, screenshot);
+        }
+    }
+    checkEnds(agent, dialog, ending, run);
+}
+
+// A second copy beside a running one cannot take the request port: it tells
+// the user so in a message box and exits with code 1; the first one runs on.
+void runSecondCopy(const std::wstring& exe)
+{
+    std::string run = "run 'second copy'";
+    Agent first(exe);
+    if (!check(first.started(), run + ": the first copy starts"))
+        return;
+    HWND dialog = waitForWindow(first, true, 20000);
+    if (!check(dialog != nullptr, run + ": the first copy's window appears within 20 s", first.state()))
+        return;
+
+    Agent second(exe);
+    if (!check(second.started(), run + ": the second copy starts"))
+        return;
+    HWND box = waitForWindow(second, false, 20000);
+    if (check(box != nullptr, run + ": the second copy shows a message box within 20 s", second.state())) {
+        std::string text;
+        for (HWND child = GetWindow(box, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT))
+            if (className(child) == "Static")
+                text += windowText(child) + " ";
+        check(text.find("could not start") != std::string::npos && text.find("45654") != std::string::npos,
+              run + ": the message box says the watch dog could not start and names port 45654", quoted(text));
+        check(waitForWindow(second, true, 0) == nullptr, run + ": the second copy shows no main dialog");
+        PostMessageW(box, WM_COMMAND, IDOK, 0);
+    }
+    long code = second.waitExit(10000);
+    check(code == 1, run + ": the second copy exits with code 1 once its message box is closed",
+          code == -1 ? "still running" : "exit code " + std::to_string(code));
+
+    check(first.running() && IsWindow(dialog), run + ": the first copy still runs");
+    check(startsWith(askStatus(), "<status><ipAddr>"), run + ": the first copy still answers status requests");
+    checkEnds(first, dialog, Ending::ExitButton, run);
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: window_test WATCHDOG.EXE [SCREENSHOT.PNG]\n");
+        return 2;
+    }
+    std::wstring exe = widen(argv[1]);
+    wchar_t full[MAX_PATH] = {};
+    if (GetFullPathNameW(exe.c_str(), MAX_PATH, full, nullptr) > 0)
+        exe = full;
+    std::wstring screenshot;
+    if (argc > 2 && GetFullPathNameW(widen(argv[2]).c_str(), MAX_PATH, full, nullptr) > 0)
+        screenshot = full;
+
+    WSADATA wsa;
+    if (WSAStartup(MAKEWORD(2, 2), &wsa) != 0) {
+        std::fprintf(stderr, "window_test: no Winsock\n");
+        return 2;
+    }
+
+    checkResources(exe);
+    runOnce(exe, Ending::ExitButton, true, screenshot);
+    runOnce(exe, Ending::EnterKey, false, std::wstring());
+    runOnce(exe, Ending::EscapeKey, false, std::wstring());
+    runOnce(exe, Ending::CloseBox, false, std::wstring());
+    runSecondCopy(exe);
+
+    WSACleanup();
+    std::printf("window-test: %d passed, %d failed\n", gPassed, gFailed);
+    return gFailed == 0 ? 0 : 1;
+}
