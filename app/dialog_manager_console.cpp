@@ -247,7 +247,7 @@ std::intptr_t runModal(int /*templateId*/, Procedure procedure)
     sigset_t signals = stopSignals();
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
     int signalFd = ::signalfd(-1, &signals, SFD_NONBLOCK | SFD_CLOEXEC);
-    bool watchInput = true;
+    bool watchInput = ::isatty(STDIN_FILENO) == 1;
 
     if (signalFd < 0) {
         // Without it nothing could stop the dialog: it ends at once, and its

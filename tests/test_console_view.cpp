@@ -438,6 +438,8 @@ TEST(ConsoleDialog, StandardInputThatIsNoTerminalIsNotRead)
     int pipeFds[2];
     ASSERT_EQ(::pipe(pipeFds), 0);
     ASSERT_EQ(::write(pipeFds[1], "\n\n", 2), 2);
+    // Read back without blocking below, whatever the dialog did.
+    ASSERT_EQ(::fcntl(pipeFds[0], F_SETFL, O_NONBLOCK), 0);
     {
         Redirect input(STDIN_FILENO, pipeFds[0]);
         Script script;

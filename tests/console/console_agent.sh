@@ -72,6 +72,7 @@ UNIT=$(readlink -f "$UNIT")
 
 TMP=$(mktemp -d /tmp/zq-console.XXXXXX)
 STARTED=()   # PIDs of the background processes this script started
+LIMIT_PID=
 PASSED=0
 FAILED=0
 
@@ -88,8 +89,11 @@ signal_child() {
 cleanup() {
     local pid
     trap - EXIT INT TERM
+    # The time limit's watcher ends by itself on TERM; anything else still
+    # running at this point is stuck.
+    [ -n "$LIMIT_PID" ] && signal_child TERM "$LIMIT_PID"
     for pid in "${STARTED[@]}"; do
-        signal_child KILL "$pid"
+        [ "$pid" = "$LIMIT_PID" ] || signal_child KILL "$pid"
     done
     wait 2>/dev/null
     if [ "${CONSOLE_KEEP_LOGS:-0}" = 1 ]; then
@@ -208,7 +212,8 @@ trap 'fail "the run ends within its time limit of $TIME_LIMIT s"; echo "console:
 ( trap 'exit 0' TERM
   for _ in $(seq 1 $((TIME_LIMIT * 10))); do sleep 0.1; done
   kill -TERM $$ ) &
-STARTED+=($!)
+LIMIT_PID=$!
+STARTED+=("$LIMIT_PID")
 echo "console: agent $AGENT, peer $PEER, unit $UNIT, work directory $TMP"
 
 # ---- a: standard input from /dev/null; the three stop signals
