@@ -81,7 +81,7 @@ void showProgramIcon(Handle dialog, int iconId, int staticId)
 {
     HICON icon = LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(iconId));
     SendDlgItemMessageA(toWindow(dialog), staticId, STM_SETICON, reinterpret_cast<WPARAM>(icon), 0);
-    (void)icon;
+    SendMessageW(toWindow(dialog), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
 }
 
 void reportStartFailure(const std::string& reason)

@@ -8,7 +8,8 @@
 //
 //   window_test.exe WATCHDOG.EXE [SCREENSHOT.PNG]
 //
-// With a second argument, the first run's window is captured into that PNG.
+// The first run's window is captured from the screen and, with a second
+// argument, written to that PNG.
 // Every wait is bounded; a copy of the agent that does not end in time is
 // terminated. Prints one PASS or FAIL line per check and a summary line, and
 // exits with 1 when any check failed.
@@ -45,6 +46,13 @@ bool check(bool ok, const std::string& what, const std::string& detail = std::st
     }
     std::fflush(stdout);
     return ok;
+}
+
+// Wine's ntdll exports its version; Windows' does not.
+bool underWine()
+{
+    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
 }
 
 std::string quoted(const std::string& text)
@@ -115,6 +123,8 @@ std::string className(HWND window)
     return narrow(buffer);
 }
 
+// The list box's lines, asked for in wide characters: the message crosses
+// into the agent's process, where the list box keeps them as such.
 std::vector<std::string> listLines(HWND list)
 {
     std::vector<std::string> lines;
@@ -123,15 +133,16 @@ std::vector<std::string> listLines(HWND list)
         return lines;
     for (LRESULT i = 0; i < count && i < 100; ++i) {
         LRESULT length = 0;
-        if (!sendBounded(list, LB_GETTEXTLEN, static_cast<WPARAM>(i), 0, &length) || length < 0)
+        if (!sendBounded(list, LB_GETTEXTLEN, static_cast<WPARAM>(i), 0, &length) || length < 0 || length > 4096)
             break;
-        std::string line(static_cast<std::size_t>(length) + 1, '\0');
-        LRESULT copied = 0;
-        if (!sendBounded(list, LB_GETTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&line[0]), &copied) ||
-            copied < 0)
+        std::wstring line(static_cast<std::size_t>(length) + 1, L'\0');
+        DWORD_PTR copied = 0;
+        if (SendMessageTimeoutW(list, LB_GETTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&line[0]),
+                                SMTO_ABORTIFHUNG, 3000, &copied) == 0 ||
+            static_cast<LRESULT>(copied) < 0)
             break;
         line.resize(static_cast<std::size_t>(copied));
-        lines.push_back(line);
+        lines.push_back(narrow(line));
     }
     return lines;
 }
@@ -295,47 +306,48 @@ bool endsWith(const std::string& text, const std::string& suffix)
 // ---------------------------------------------------------------------------
 // The template as the dialog manager built it.
 
-struct ControlSpec {
+struct ExpectedControl {
     int id;
     const char* kind;  // window class
     const char* text;  // nullptr: a value field, filled by the refresh
     int x, y, width, height;
     bool visible;
+    bool border;     // a border, which a three-dimensional dialog draws as a client edge
     LONG styleMask;  // the style bits that must be as in style
     LONG style;
 };
 
-const LONG kStaticMask = WS_VISIBLE | WS_GROUP | WS_TABSTOP | WS_BORDER | SS_TYPEMASK;
+const LONG kStaticMask = WS_VISIBLE | WS_GROUP | WS_TABSTOP | SS_TYPEMASK;
 const LONG kLabel = WS_VISIBLE | WS_GROUP | SS_LEFT;
 
 // The table of the dialog's controls, in creation (and tab) order. The list
 // box's scroll-bar bits are left out: the list box clears them while it hides
 // bars that it does not need.
-const ControlSpec kControls[] = {
-    {1, "Button", "Exit", 0, 0, 24, 14, true, WS_VISIBLE | WS_TABSTOP | BS_TYPEMASK,
+const ExpectedControl kControls[] = {
+    {1, "Button", "Exit", 0, 0, 24, 14, true, false, WS_VISIBLE | WS_TABSTOP | BS_TYPEMASK,
      WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON},
-    {1003, "Button", "Clear", 57, -1, 18, 9, false, WS_VISIBLE | WS_TABSTOP | BS_TYPEMASK, WS_TABSTOP | BS_PUSHBUTTON},
-    {40002, "ListBox", "", 263, -7, 11, 12, false,
-     WS_VISIBLE | WS_BORDER | WS_TABSTOP | LBS_SORT | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT | LBS_OWNERDRAWFIXED |
+    {1003, "Button", "Clear", 57, -1, 18, 9, false, false, WS_VISIBLE | WS_TABSTOP | BS_TYPEMASK, WS_TABSTOP | BS_PUSHBUTTON},
+    {40002, "ListBox", "", 263, -7, 11, 12, false, true,
+     WS_VISIBLE | WS_TABSTOP | LBS_SORT | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT | LBS_OWNERDRAWFIXED |
          LBS_OWNERDRAWVARIABLE | LBS_MULTIPLESEL,
-     WS_BORDER | WS_TABSTOP | LBS_SORT | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT},
-    {-1, "Static", "Total CPU:", 77, 10, 36, 8, true, kStaticMask, kLabel},
-    {1000, "Static", nullptr, 123, 10, 19, 8, true, kStaticMask, kLabel},
-    {-1, "Static", "OS Description:", 63, 25, 50, 8, true, kStaticMask, kLabel},
-    {1002, "Static", nullptr, 123, 25, 220, 8, true, kStaticMask, kLabel},
-    {-1, "Static", "Local IP In Common with Orvane IP:", 3, 44, 110, 8, true, kStaticMask, kLabel},
-    {40006, "Static", nullptr, 118, 44, 226, 8, true, kStaticMask, kLabel},
-    {-1, "Static", "Host Name:", 174, 10, 38, 8, true, kStaticMask, kLabel},
-    {40008, "Static", nullptr, 222, 10, 87, 8, true, kStaticMask, kLabel},
+     WS_TABSTOP | LBS_SORT | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT},
+    {-1, "Static", "Total CPU:", 77, 10, 36, 8, true, false, kStaticMask, kLabel},
+    {1000, "Static", nullptr, 123, 10, 19, 8, true, false, kStaticMask, kLabel},
+    {-1, "Static", "OS Description:", 63, 25, 50, 8, true, false, kStaticMask, kLabel},
+    {1002, "Static", nullptr, 123, 25, 220, 8, true, false, kStaticMask, kLabel},
+    {-1, "Static", "Local IP In Common with Orvane IP:", 3, 44, 110, 8, true, false, kStaticMask, kLabel},
+    {40006, "Static", nullptr, 118, 44, 226, 8, true, false, kStaticMask, kLabel},
+    {-1, "Static", "Host Name:", 174, 10, 38, 8, true, false, kStaticMask, kLabel},
+    {40008, "Static", nullptr, 222, 10, 87, 8, true, false, kStaticMask, kLabel},
     // An icon control takes the size of its icon, so only its place is checked.
-    {1001, "Static", nullptr, 31, 2, -1, -1, false, WS_VISIBLE | SS_TYPEMASK, SS_ICON},
-    {-1, "Static", "Trigger:", 3, 25, 25, 8, true, kStaticMask, kLabel},
-    {1005, "Static", nullptr, 30, 25, 28, 8, true, kStaticMask, kLabel},
-    {-1, "Static", "V1.1", 331, 0, 16, 8, true, kStaticMask, kLabel},
-    {-1, "Static", "Orvane:", 3, 35, 22, 8, true, kStaticMask, kLabel},
-    {1006, "Static", nullptr, 37, 35, 70, 8, true, kStaticMask, kLabel},
-    {-1, "Static", "Cloud:", 135, 35, 21, 8, true, kStaticMask, kLabel},
-    {1007, "Static", nullptr, 161, 35, 184, 8, true, kStaticMask, kLabel},
+    {1001, "Static", nullptr, 31, 2, -1, -1, false, false, WS_VISIBLE | SS_TYPEMASK, SS_ICON},
+    {-1, "Static", "Trigger:", 3, 25, 25, 8, true, false, kStaticMask, kLabel},
+    {1005, "Static", nullptr, 30, 25, 28, 8, true, false, kStaticMask, kLabel},
+    {-1, "Static", "V1.1", 331, 0, 16, 8, true, false, kStaticMask, kLabel},
+    {-1, "Static", "Orvane:", 3, 35, 22, 8, true, false, kStaticMask, kLabel},
+    {1006, "Static", nullptr, 37, 35, 70, 8, true, false, kStaticMask, kLabel},
+    {-1, "Static", "Cloud:", 135, 35, 21, 8, true, false, kStaticMask, kLabel},
+    {1007, "Static", nullptr, 161, 35, 184, 8, true, false, kStaticMask, kLabel},
 };
 
 // The dialog manager maps dialog units to pixels with the font's base units:
@@ -398,37 +410,39 @@ void checkTemplate(HWND dialog)
           std::to_string(children.size()) + " found");
 
     for (std::size_t i = 0; i < count && i < children.size(); ++i) {
-        const ControlSpec& spec = kControls[i];
+        const ExpectedControl& want = kControls[i];
         HWND control = children[i];
-        std::string name = "control " + std::to_string(i + 1) + " (id " + std::to_string(spec.id) + ")";
+        std::string name = "control " + std::to_string(i + 1) + " (id " + std::to_string(want.id) + ")";
         int id = GetDlgCtrlID(control);
-        bool sameId = static_cast<WORD>(id) == static_cast<WORD>(spec.id);
+        bool sameId = static_cast<WORD>(id) == static_cast<WORD>(want.id);
         check(sameId, name + ": id in creation order", "id " + std::to_string(static_cast<WORD>(id)));
-        check(className(control) == spec.kind, name + ": a " + spec.kind, className(control));
-        if (spec.text != nullptr) {
+        check(className(control) == want.kind, name + ": a " + want.kind, className(control));
+        if (want.text != nullptr) {
             std::string text = windowText(control);
-            check(text == spec.text, name + ": text " + quoted(spec.text), quoted(text));
+            check(text == want.text, name + ": text " + quoted(want.text), quoted(text));
         }
         LONG controlStyle = GetWindowLongW(control, GWL_STYLE);
         std::snprintf(detail, sizeof detail, "style 0x%08lx, wanted 0x%08lx under mask 0x%08lx",
-                      static_cast<unsigned long>(controlStyle), static_cast<unsigned long>(spec.style),
-                      static_cast<unsigned long>(spec.styleMask));
-        check((controlStyle & spec.styleMask) == spec.style && (controlStyle & WS_CHILD) != 0, name + ": style",
+                      static_cast<unsigned long>(controlStyle), static_cast<unsigned long>(want.style),
+                      static_cast<unsigned long>(want.styleMask));
+        check((controlStyle & want.styleMask) == want.style && (controlStyle & WS_CHILD) != 0, name + ": style",
               detail);
-        check((IsWindowVisible(control) != 0) == spec.visible, name + (spec.visible ? ": visible" : ": hidden"));
+        bool bordered = (controlStyle & WS_BORDER) != 0 || (GetWindowLongW(control, GWL_EXSTYLE) & WS_EX_CLIENTEDGE) != 0;
+        check(bordered == want.border, name + (want.border ? ": a border" : ": no border"));
+        check((IsWindowVisible(control) != 0) == want.visible, name + (want.visible ? ": visible" : ": hidden"));
 
         RECT place = {};
         GetWindowRect(control, &place);
         MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&place), 2);
-        long x = MulDiv(spec.x, baseX, 4), y = MulDiv(spec.y, baseY, 8);
-        long width = spec.width < 0 ? place.right - place.left : MulDiv(spec.width, baseX, 4);
-        long height = spec.height < 0 ? place.bottom - place.top : MulDiv(spec.height, baseY, 8);
+        long x = MulDiv(want.x, baseX, 4), y = MulDiv(want.y, baseY, 8);
+        long width = want.width < 0 ? place.right - place.left : MulDiv(want.width, baseX, 4);
+        long height = want.height < 0 ? place.bottom - place.top : MulDiv(want.height, baseY, 8);
         std::snprintf(detail, sizeof detail, "at (%ld,%ld) size %ldx%ld, wanted (%ld,%ld) size %ldx%ld", place.left,
                       place.top, place.right - place.left, place.bottom - place.top, x, y, width, height);
         check(place.left == x && place.top == y && place.right - place.left == width &&
                   place.bottom - place.top == height,
-              name + ": rectangle " + std::to_string(spec.x) + "," + std::to_string(spec.y) + " " +
-                  std::to_string(spec.width) + "x" + std::to_string(spec.height),
+              name + ": rectangle " + std::to_string(want.x) + "," + std::to_string(want.y) + " " +
+                  std::to_string(want.width) + "x" + std::to_string(want.height),
               detail);
     }
 }
@@ -574,63 +588,97 @@ std::string encodePng(int width, int height, const std::vector<unsigned char>& r
     return png;
 }
 
-void captureWindow(HWND dialog, const std::wstring& path)
+struct Picture {
+    int width = 0;
+    int height = 0;
+    std::vector<unsigned char> rgb;  // rows top to bottom
+};
+
+// The window's part of the screen, as the display shows it.
+Picture captureWindow(HWND dialog)
 {
+    Picture picture;
     RECT frame = {};
     GetWindowRect(dialog, &frame);
     int width = frame.right - frame.left, height = frame.bottom - frame.top;
-    std::vector<unsigned char> rgb;
-    std::size_t colours = 0;
-    if (width > 0 && height > 0 && width < 4096 && height < 4096) {
-        HDC screen = GetDC(nullptr);
-        HDC memory = CreateCompatibleDC(screen);
-        BITMAPINFO info = {};
-        info.bmiHeader.biSize = sizeof info.bmiHeader;
-        info.bmiHeader.biWidth = width;
-        info.bmiHeader.biHeight = -height;  // top-down
-        info.bmiHeader.biPlanes = 1;
-        info.bmiHeader.biBitCount = 32;
-        info.bmiHeader.biCompression = BI_RGB;
-        void* bits = nullptr;
-        HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-        if (bitmap != nullptr && bits != nullptr) {
-            HGDIOBJ old = SelectObject(memory, bitmap);
-            BitBlt(memory, 0, 0, width, height, screen, frame.left, frame.top, SRCCOPY);
-            GdiFlush();
-            const unsigned char* bgra = static_cast<const unsigned char*>(bits);
-            std::vector<std::uint32_t> seen;
-            for (int i = 0; i < width * height; ++i) {
-                rgb.push_back(bgra[4 * i + 2]);
-                rgb.push_back(bgra[4 * i + 1]);
-                rgb.push_back(bgra[4 * i]);
-                std::uint32_t colour = bgra[4 * i] | (bgra[4 * i + 1] << 8) | (bgra[4 * i + 2] << 16);
-                if (seen.size() < 16 && std::find(seen.begin(), seen.end(), colour) == seen.end())
-                    seen.push_back(colour);
-            }
-            colours = seen.size();
-            SelectObject(memory, old);
-            DeleteObject(bitmap);
+    if (width <= 0 || height <= 0 || width > 4096 || height > 4096)
+        return picture;
+    HDC screen = GetDC(nullptr);
+    HDC memory = CreateCompatibleDC(screen);
+    BITMAPINFO info = {};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height;  // top-down
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    if (bitmap != nullptr && bits != nullptr) {
+        HGDIOBJ old = SelectObject(memory, bitmap);
+        BitBlt(memory, 0, 0, width, height, screen, frame.left, frame.top, SRCCOPY);
+        GdiFlush();
+        const unsigned char* bgra = static_cast<const unsigned char*>(bits);
+        picture.width = width;
+        picture.height = height;
+        for (int i = 0; i < width * height; ++i) {
+            picture.rgb.push_back(bgra[4 * i + 2]);
+            picture.rgb.push_back(bgra[4 * i + 1]);
+            picture.rgb.push_back(bgra[4 * i]);
         }
-        DeleteDC(memory);
-        ReleaseDC(nullptr, screen);
+        SelectObject(memory, old);
     }
-    // Text, buttons and a frame give many colours; an unpainted or missing
-    // window gives one or two.
-    if (!check(colours >= 4, "screenshot: the window's pixels show a painted dialog",
-               std::to_string(colours) + " colours"))
-        return;
-    std::string png = encodePng(width, height, rgb);
+    if (bitmap != nullptr)
+        DeleteObject(bitmap);
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+    return picture;
+}
+
+std::size_t countColours(const Picture& picture, std::size_t enough)
+{
+    std::vector<std::uint32_t> seen;
+    for (std::size_t i = 0; i + 2 < picture.rgb.size() && seen.size() < enough; i += 3) {
+        std::uint32_t colour = picture.rgb[i] << 16 | picture.rgb[i + 1] << 8 | picture.rgb[i + 2];
+        if (std::find(seen.begin(), seen.end(), colour) == seen.end())
+            seen.push_back(colour);
+    }
+    return seen.size();
+}
+
+// Pixels near the icon's dark blue field (28, 66, 140) and near its gold rim
+// (214, 160, 32; tools/make_icon.py) in the top left corner of the window,
+// where the title bar shows the window's small icon. Both colours together
+// tell the icon from a caption's own colours.
+bool iconInTitleBar(const Picture& picture, std::string& detail)
+{
+    int blue = 0, gold = 0;
+    int corner = GetSystemMetrics(SM_CYCAPTION) + 2 * GetSystemMetrics(SM_CYFIXEDFRAME) + 4;
+    for (int y = 0; y < corner && y < picture.height; ++y)
+        for (int x = 0; x < corner && x < picture.width; ++x) {
+            const unsigned char* p = &picture.rgb[(static_cast<std::size_t>(y) * picture.width + x) * 3];
+            if (std::abs(p[0] - 28) < 30 && std::abs(p[1] - 66) < 30 && std::abs(p[2] - 140) < 30)
+                ++blue;
+            if (std::abs(p[0] - 214) < 40 && std::abs(p[1] - 160) < 40 && std::abs(p[2] - 32) < 40)
+                ++gold;
+        }
+    detail = std::to_string(blue) + " blue and " + std::to_string(gold) + " gold pixels";
+    return blue >= 10 && gold >= 5;
+}
+
+bool writeFile(const std::wstring& path, const std::string& data)
+{
     std::wstring directory = path.substr(0, path.find_last_of(L"\\/"));
     if (!directory.empty() && directory != path)
         CreateDirectoryW(directory.c_str(), nullptr);
     HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
     DWORD written = 0;
-    bool ok = file != INVALID_HANDLE_VALUE &&
-              WriteFile(file, png.data(), static_cast<DWORD>(png.size()), &written, nullptr) != 0 &&
-              written == png.size();
-    if (file != INVALID_HANDLE_VALUE)
-        CloseHandle(file);
-    check(ok, "screenshot: written to " + narrow(path));
+    bool ok = WriteFile(file, data.data(), static_cast<DWORD>(data.size()), &written, nullptr) != 0 &&
+              written == data.size();
+    CloseHandle(file);
+    return ok;
 }
 
 // ---------------------------------------------------------------------------
@@ -725,9 +773,15 @@ void runOnce(const std::wstring& exe, Ending ending, bool full, const std::wstri
         check(lines == std::vector<std::string>{" AFTER new zq::ZqServer()", " BEFORE new zq::ZqServer()"},
               "list 40002 holds the two creation marks, sorted", all);
 
-        LRESULT small = 0;
-        check(sendBounded(dialog, WM_GETICON, ICON_SMALL, 0, &small) && small != 0,
-              "the first refresh made icon 105 the window's small icon");
+        if (underWine()) {
+            // Wine 8 carries no WM_GETICON across processes (it answers 0);
+            // the title bar in the screenshot below shows the icon instead.
+            std::printf("note: the small icon is checked in the title bar only, under Wine\n");
+        } else {
+            LRESULT small = 0;
+            check(sendBounded(dialog, WM_GETICON, ICON_SMALL, 0, &small) && small != 0,
+                  "the first refresh made icon 105 the window's small icon");
+        }
         LRESULT shown = 0;
         check(sendBounded(GetDlgItem(dialog, kIconId), STM_GETICON, 0, 0, &shown) && shown != 0,
               "control 1001 holds an icon");
@@ -740,10 +794,18 @@ void runOnce(const std::wstring& exe, Ending ending, bool full, const std::wstri
               "status reply gives the OS description that the window shows");
         check(endsWith(reply, "</status>"), "status reply ends with </status>");
 
-        if (!screenshot.empty()) {
-            Sleep(300);  // let the last refresh paint
-            captureWindow(dialog, screenshot);
-        }
+        Sleep(300);  // let the last refresh paint
+        Picture picture = captureWindow(dialog);
+        // Text, buttons and a frame give many colours; an unpainted or
+        // missing window one or two.
+        std::size_t colours = countColours(picture, 16);
+        check(colours >= 4, "screenshot: the window's pixels show a painted dialog",
+              std::to_string(colours) + " colours");
+        std::string iconDetail;
+        check(iconInTitleBar(picture, iconDetail), "screenshot: the title bar shows icon 105", iconDetail);
+        if (!screenshot.empty() && picture.width > 0)
+            check(writeFile(screenshot, encodePng(picture.width, picture.height, picture.rgb)),
+                  "screenshot: written to " + narrow(screenshot));
     }
     checkEnds(agent, dialog, ending, run);
 }
