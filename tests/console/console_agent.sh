@@ -402,8 +402,14 @@ check "e the unit has the hardening of a UDP-only agent" "$([ -z "$missing" ]; e
 # The unit's sandbox, approximated without a running systemd: no terminal
 # (its own session), standard input from /dev/null, a read-only /, a private
 # /tmp, no home directories, an unprivileged user and no new privileges.
-# Every step execs the next, so the PID is the agent's own.
+# Every step execs the next, so the PID is the agent's own. The agent's own
+# directory is bound onto /mnt first, since the build may lie under /tmp (a
+# CI clone) or under a home directory, which the sandbox hides.
 SANDBOX=(setsid unshare --mount --propagation private -- bash -c '
+        agent=$1
+        shift
+        mount --bind "$(dirname "$agent")" /mnt || exit 125
+        set -- "/mnt/$(basename "$agent")" "$@"
         mount -t tmpfs -o mode=1777,nosuid,nodev tmpfs /tmp || exit 125
         for home in /home /root /run/user; do
             [ -d "$home" ] && { mount -t tmpfs -o ro,mode=0755 tmpfs "$home" || exit 125; }
