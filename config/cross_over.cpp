@@ -39,12 +39,16 @@ void ZqServer::setCrossOver(const std::string& payload)
 void ZqServer::applyCrossOver(const std::string& payload)
 {
     trace("==>  ZqServer::setCrossOver\n");
+    // The dialog's thread copies the list of common addresses: it is built
+    // here and published whole, so a reader sees the old list or the new one.
+    std::string commonLocalIps;
+    bool listReplaced = false;
     try {
         std::vector<std::string> localList =
             scanValues("<ipAddr>", getIpAddressesXml(), "Local");
         std::vector<std::string> serverList = scanValues("<srvIpAddr>", payload, "Server");
 
-        mCommonLocalIps.set(std::string());
+        listReplaced = true;
         mNumPairs = 0;
         for (std::size_t i = 0; i < localList.size(); ++i) {
             const std::string& local = localList[i];
@@ -60,7 +64,9 @@ void ZqServer::applyCrossOver(const std::string& payload)
                 if (mNumPairs == kMaxPairs)
                     continue;
                 trace("FOUND A COMMON NETWORK [%i] [%i]\n", static_cast<int>(i), static_cast<int>(j));
-                mCommonLocalIps.append(mCommonLocalIps.empty() ? local : ",  " + local);
+                if (!commonLocalIps.empty())
+                    commonLocalIps += ",  ";
+                commonLocalIps += local;
                 mRemotePort = getXmlIntValue("<srvIpPort>", payload);
                 trace("SETTING COMMON NETWORK [%s] [%s]\n", local.c_str(), server.c_str());
                 unsigned short port = static_cast<unsigned short>(mRemotePort & 0xFFFF);
@@ -71,6 +77,7 @@ void ZqServer::applyCrossOver(const std::string& payload)
                 ++mNumPairs;
             }
         }
+        mCommonLocalIps.set(commonLocalIps);
         mConfigured = true;
         mAlarmPercent = getXmlIntValue("<cpuPercent>", payload);
         mAlarmSeconds = getXmlIntValue("<alarmSeconds>", payload);
@@ -78,6 +85,8 @@ void ZqServer::applyCrossOver(const std::string& payload)
         trace("mRemotePort=[%i]  mAlarmPercent=[%i]  mAlarmSeconds=[%i]\n", mRemotePort, mAlarmPercent,
               mAlarmSeconds);
     } catch (...) {
+        if (listReplaced)
+            mCommonLocalIps.set(commonLocalIps);
         noteException("ZqServer::setCrossOver");
     }
     trace("<==  ZqServer::setCrossOver\n");

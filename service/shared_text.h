@@ -19,12 +19,6 @@ public:
         mText.swap(value);
     }
 
-    void append(const std::string& more)
-    {
-        std::lock_guard<std::mutex> lock(mMutex);
-        mText += more;
-    }
-
     std::string get() const
     {
         std::lock_guard<std::mutex> lock(mMutex);

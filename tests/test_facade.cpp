@@ -193,3 +193,44 @@ TEST(Server, TakesAtMostFiveLocalAddresses)
         EXPECT_NE(sender, nullptr);
     EXPECT_FALSE(server.mConfigured);
 }
+
+TEST(Facade, GettersDuringConfigurationChanges)
+{
+    fakehost::Host host;
+    host.name = "plant-pc";
+    host.addresses = {"127.0.0.1", "127.0.0.2"};
+    fakehost::set(host);
+    gSrv = new zq::ZqSrv();
+    zq::ZqServer* server = gSrv->mServer;
+
+    // The worker thread applies configurations one after another while this
+    // thread reads what the dialog shows; every text read must be whole.
+    const int kMessages = 300;
+    std::atomic<int> applied{0};
+    for (int i = 0; i < kMessages; ++i) {
+        std::string percent = std::to_string(10 + i % 2 * 80);
+        std::string message = i % 2 == 0
+            ? "beaconCfgAlarm<srvIpAddr>127.0.0.9</srvIpAddr><cpuPercent>" + percent + "</cpuPercent>"
+            : "beaconCfgAlarm<srvIpAddr>10.9.9.9</srvIpAddr><cpuPercent>" + percent + "</cpuPercent>";
+        server->mIoService.post([message, &applied] {
+            zq::ZqServer::setCrossOver(message);
+            zq::gServer->mCloudServer.set(message.size() % 2 ? "10.1.2.3" : "10.100.200.3");
+            ++applied;
+        });
+    }
+    for (int reads = 0; applied.load() < kMessages && reads < 2000000; ++reads) {
+        std::string common = zq::ZqSrv::getCommonLocalIps();
+        ASSERT_TRUE(common.empty() || common == "127.0.0.1,  127.0.0.2") << common;
+        std::string trigger = zq::ZqSrv::getTriggerText();
+        ASSERT_TRUE(trigger.empty() || trigger == "10%:0s" || trigger == "90%:0s") << trigger;
+        std::string cloud = zq::ZqSrv::getCloud();
+        ASSERT_TRUE(cloud.empty() || cloud == "10.1.2.3" || cloud == "10.100.200.3") << cloud;
+        std::string name = zq::ZqSrv::getHostName();
+        ASSERT_TRUE(name.empty() || name == "plant-pc") << name;
+        zq::ZqSrv::getCpuUsage();
+        zq::ZqSrv::takeEventLog();
+    }
+    EXPECT_EQ(applied.load(), kMessages);
+    delete gSrv;
+    gSrv = nullptr;
+}
