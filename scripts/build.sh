@@ -4,9 +4,10 @@
 #   asan   native, AddressSanitizer and UndefinedBehaviorSanitizer
 #   tsan   native, ThreadSanitizer
 #   win    Windows, cross-built with mingw-w64
+#   fuzz   native with clang: the libFuzzer targets of tests/fuzz
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
-name=${1:?usage: build.sh linux|asan|tsan|win}
+name=${1:?usage: build.sh linux|asan|tsan|win|fuzz}
 dir="$top/build/$name"
 args=(-G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo)
 case "$name" in
@@ -14,6 +15,7 @@ case "$name" in
   asan) args+=(-DZQ_SANITIZE=address,undefined) ;;
   tsan) args+=(-DZQ_SANITIZE=thread) ;;
   win) args+=(-DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-w64.cmake") ;;
+  fuzz) args+=(-DCMAKE_CXX_COMPILER=clang++ -DZQ_FUZZ=ON -DZQ_TESTS=OFF) ;;
   *) echo "unknown build: $name" >&2; exit 2 ;;
 esac
 cmake -S "$top" -B "$dir" "${args[@]}" >/dev/null

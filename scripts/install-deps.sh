@@ -9,6 +9,8 @@ packages=(
   g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev
   wine64 xvfb
   iproute2 util-linux
+  clang libclang-rt-14-dev
+  snmpd snmp
 )
 
 missing=()

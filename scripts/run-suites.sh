@@ -43,6 +43,8 @@ run_ctest asan+ubsan "$top/build/asan" ctest --output-on-failure
 # mmap randomisation; setarch -R turns randomisation off for this run only.
 TSAN_OPTIONS="halt_on_error=1" \
   run_ctest tsan "$top/build/tsan" setarch "$(uname -m)" -R ctest --output-on-failure -L threaded
+# Each fuzzer for a short, bounded time (longer runs: see BENCHMARKS.md).
+run_ctest fuzz "$top/build/fuzz" ctest --output-on-failure
 
 # The window test needs an X display: a virtual one, started before Wine's
 # first process so that Wine's desktop opens on it. Xvfb picks a free display

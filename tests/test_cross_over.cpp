@@ -190,6 +190,33 @@ TEST_F(CrossOver, AnAddressOnlyTheLenientFormAcceptsKeepsEarlierWrites)
               std::string::npos);
 }
 
+TEST_F(CrossOver, HexadecimalShortenedNumberAndZeroPaddedFormsFailTheCallLikeOctal)
+{
+    // Each names an address on 192.168.1.0/24 to the lenient conversion, so
+    // it pairs with the host's 192.168.1.5, yet none is a plain dotted quad.
+    const char* forms[] = {"0xC0.0xA8.0x1.0x1E", "0xc0a8011e", "192.168.286", "3232235806", "192.168.001.030"};
+    for (const char* form : forms) {
+        zq::ZqServer::setCrossOver(message({"192.168.1.20"}, kSettings));
+        ASSERT_EQ(server->mNumPairs, 1) << form;
+        gEventLog.take();
+        recording::clearTrace();
+
+        zq::ZqServer::setCrossOver(message({form}, "<srvIpPort>5000</srvIpPort><cpuPercent>50</cpuPercent>"
+                                                   "<alarmSeconds>9</alarmSeconds>"));
+        EXPECT_EQ(server->mNumPairs, 0) << form;
+        EXPECT_EQ(server->mCommonLocalIps.get(), "192.168.1.5") << form;
+        EXPECT_EQ(server->mRemotePort, 5000) << form;
+        EXPECT_EQ(server->mTriggerText.get(), "90%:30s") << form;
+        EXPECT_EQ(server->mAlarmPercent, 90) << form;
+        EXPECT_EQ(server->mAlarmSeconds, 30) << form;
+        EXPECT_EQ(gEventLog.take(), "\r ZqServer= *** EXCEPTION  ZqServer::setCrossOver\n\r") << form;
+        EXPECT_NE(recording::traceJoined().find("TEST [192.168.1.5][3232235776] ? [3232235776][" +
+                                                std::string(form) + "]\nFOUND A COMMON NETWORK [0] [0]\n"),
+                  std::string::npos)
+            << form;
+    }
+}
+
 TEST_F(CrossOver, RejectedAndZeroServerAddressesMatchNothing)
 {
     zq::ZqServer::setCrossOver(message({"not-an-address", "0.0.0.0"}, kSettings));
