@@ -22,6 +22,7 @@
 #include "fakes/recording_debug_output.h"
 #include "hostinfo/cpu_usage.h"
 #include "net/multicast_receiver.h"
+#include "support/run_until.h"
 
 namespace {
 
@@ -48,22 +49,6 @@ bool onlyLoopback()
     return onlyLo;
 }
 
-// Runs handlers one at a time until done() holds. Gives up after five
-// seconds, so that a lost datagram fails the test instead of hanging it.
-template <typename Done>
-bool runUntil(boost::asio::io_service& io, Done done)
-{
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    for (int step = 0; step < 100000 && !done(); ++step) {
-        const auto now = std::chrono::steady_clock::now();
-        if (now >= deadline)
-            break;
-        io.run_one_for(deadline - now);
-        if (io.stopped())
-            io.restart();
-    }
-    return done();
-}
 
 // The datagrams each receiver took, in order, as its trace shows them: its
 // per-datagram line, then the text's line.

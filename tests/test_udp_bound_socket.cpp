@@ -13,6 +13,7 @@
 #include "app/trace.h"
 #include "fakes/recording_debug_output.h"
 #include "net/udp_bound_socket.h"
+#include "support/run_until.h"
 
 namespace {
 
@@ -23,22 +24,6 @@ udp::endpoint loopback(unsigned short port)
     return udp::endpoint(boost::asio::ip::address_v4::loopback(), port);
 }
 
-// Runs handlers one at a time until done() holds. Gives up after five
-// seconds, so that a lost datagram fails the test instead of hanging it.
-template <typename Done>
-bool runUntil(boost::asio::io_service& io, Done done)
-{
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    for (int step = 0; step < 100000 && !done(); ++step) {
-        const auto now = std::chrono::steady_clock::now();
-        if (now >= deadline)
-            break;
-        io.run_one_for(deadline - now);
-        if (io.stopped())
-            io.restart();
-    }
-    return done();
-}
 
 std::size_t traceCount(const std::string& text)
 {

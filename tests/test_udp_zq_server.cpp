@@ -19,6 +19,7 @@
 #include "hostinfo/cpu_usage.h"
 #include "hostinfo/os_description.h"
 #include "net/udp_zq_server.h"
+#include "support/run_until.h"
 
 namespace {
 
@@ -29,22 +30,6 @@ udp::endpoint loopback(unsigned short port)
     return udp::endpoint(boost::asio::ip::address_v4::loopback(), port);
 }
 
-// Runs handlers one at a time until done() holds. Gives up after five
-// seconds, so that a lost datagram fails the test instead of hanging it.
-template <typename Done>
-bool runUntil(boost::asio::io_service& io, Done done)
-{
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    for (int step = 0; step < 100000 && !done(); ++step) {
-        const auto now = std::chrono::steady_clock::now();
-        if (now >= deadline)
-            break;
-        io.run_one_for(deadline - now);
-        if (io.stopped())
-            io.restart();
-    }
-    return done();
-}
 
 std::size_t traceCount(const std::string& text)
 {

@@ -7,6 +7,7 @@
 #include <string>
 
 #include <boost/asio/io_service.hpp>
+#include "support/run_until.h"
 
 namespace fuzz {
 
@@ -29,22 +30,6 @@ std::string printable(const std::string& text);
 // Reports a broken expectation and aborts.
 [[noreturn]] void fail(const char* what, const std::string& detail = std::string());
 
-// Runs handlers one at a time until done() holds; gives up after five
-// seconds, so that a lost datagram is reported instead of hanging the run.
-template <typename Done>
-bool runUntil(boost::asio::io_service& io, Done done)
-{
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    for (int step = 0; step < 100000 && !done(); ++step) {
-        const auto now = std::chrono::steady_clock::now();
-        if (now >= deadline)
-            break;
-        io.run_one_for(deadline - now);
-        if (io.stopped())
-            io.restart();
-    }
-    return done();
-}
 
 }  // namespace fuzz
 
