@@ -94,7 +94,7 @@ void deliver(const char* group, const std::string& bytes, const std::string& rec
     Harness& h = *gHarness;
     recording::clearTrace();
     h.sender.send_to(boost::asio::buffer(bytes), udp::endpoint(boost::asio::ip::make_address(group), kPort));
-    FUZZ_CHECK(fuzz::runUntil(h.io, [&] { return traceHas(received); }),
+    FUZZ_CHECK(runUntil(h.io, [&] { return traceHas(received); }),
                std::string("no receiver took the datagram sent to ") + group + ": " + what);
     // The other receiver never takes it.
     const std::string& other = received == kOrvaneReceived ? kCloudReceived : kOrvaneReceived;

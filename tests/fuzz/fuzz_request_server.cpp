@@ -130,7 +130,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     recording::clearTrace();
     h.client.send_to(boost::asio::buffer(bytes), h.serverEndpoint);
-    const bool handled = fuzz::runUntil(h.io, [] {
+    const bool handled = runUntil(h.io, [] {
         const std::vector<std::string> texts = recording::traceTexts();
         return std::find(texts.begin(), texts.end(), kHandled) != texts.end();
     });
