@@ -6,7 +6,7 @@
 #   (or: cmake --build build/linux --target bench)
 #
 # Needs root (namespaces), snmpd (Debian packages snmpd and snmp; see
-# scripts/install-deps.sh) and about four minutes. Everything runs inside a
+# scripts/install-deps.sh) and about three minutes. Everything runs inside a
 # network namespace that has only loopback, and a PID namespace, so that all
 # traffic stays on 127.0.0.1 and every process the bench starts ends with it:
 #
@@ -83,6 +83,7 @@ AGENT_PORT=45654
 SNMP_OID=1.3.6.1.4.1.2021.10.1.3.1   # laLoad.1 (UCD-SNMP-MIB), the 1-minute load
 HZ=$(getconf CLK_TCK)
 bench_start=$(date +%s)
+load_start=$(cut -d' ' -f1-3 /proc/loadavg)
 
 say() { printf '%s\n' "$*"; }
 now_ns() { date +%s%N; }
@@ -265,7 +266,7 @@ nsms() { awk -v n="$1" 'BEGIN {printf "%.1f", n / 1e6}'; }
 
 echo
 say "Machine: $(nproc) processors, $(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -1), $(awk '/MemTotal/ {printf "%.1f GiB", $2 / 1048576}' /proc/meminfo), kernel $(uname -r)"
-say "Load average at the end: $(cut -d' ' -f1-3 /proc/loadavg); the bench took $(( $(date +%s) - bench_start )) s"
+say "Load average at the start: $load_start; at the end: $(cut -d' ' -f1-3 /proc/loadavg) (the bench's own load included); the bench took $(( $(date +%s) - bench_start )) s"
 say "Command: bash tools/bench/bench.sh --agent $agent --tools $tools"
 say "Agent: $agent; snmpd: $("$snmpd" -v 2>/dev/null | sed -n 's/^NET-SNMP version: *//p' | head -1) answering GET $SNMP_OID; echo floor: zq-echo"
 echo
