@@ -10,6 +10,12 @@ EventLog gEventLog;
 
 void trace(const char* format, ...)
 {
+    // Most trace texts are plain literals: with no conversion in the format
+    // and nothing to cut, the text goes out as it stands, without a copy.
+    if (std::strchr(format, '%') == nullptr && std::strlen(format) < kTraceBufferSize) {
+        debugOutput(format);
+        return;
+    }
     char buffer[kTraceBufferSize];
     va_list args;
     va_start(args, format);

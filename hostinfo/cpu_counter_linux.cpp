@@ -7,10 +7,11 @@
 // file-static and takes no lock.
 #include "hostinfo/cpu_counter.h"
 
+#include <cerrno>
 #include <cstdint>
-#include <fstream>
-#include <sstream>
-#include <string>
+#include <cstdlib>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -32,24 +33,68 @@ Sample gReference;
 bool gHaveValue = false;
 double gValue = 0.0;
 
+// /proc/stat stays open once opened: a status reply takes a fresh sample, and
+// opening the file for each one cost as much as the rest of the reply.
+int gStatFile = -1;
+
+// The first line of /proc/stat, zero-terminated, read from offset 0 so that
+// the open file serves every sample. A read that fails closes the file and
+// tries once more with a new open.
+bool readFirstLine(char* buffer, std::size_t size)
+{
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        if (gStatFile < 0) {
+            gStatFile = ::open(kProcStat, O_RDONLY | O_CLOEXEC);
+            if (gStatFile < 0)
+                return false;
+        }
+        ssize_t n;
+        do {
+            n = ::pread(gStatFile, buffer, size - 1, 0);
+        } while (n < 0 && errno == EINTR);
+        if (n > 0) {
+            buffer[n] = '\0';
+            for (ssize_t i = 0; i < n; ++i) {
+                if (buffer[i] == '\n') {
+                    buffer[i] = '\0';
+                    break;
+                }
+            }
+            return true;
+        }
+        ::close(gStatFile);
+        gStatFile = -1;
+    }
+    return false;
+}
+
 // Reads the aggregate line "cpu  user nice system idle iowait irq softirq
 // steal guest guest_nice". Guest time is already counted in user and nice, so
 // only the first eight fields make up the total; older kernels give fewer.
 bool readSample(Sample& sample)
 {
-    std::ifstream file(kProcStat);
-    std::string line;
-    if (!file || !std::getline(file, line))
+    // The aggregate line is at most "cpu" and ten 20-digit counts.
+    char line[512];
+    if (!readFirstLine(line, sizeof line))
         return false;
-    std::istringstream fields(line);
-    std::string label;
-    fields >> label;
-    if (label != "cpu")
+    if (line[0] != 'c' || line[1] != 'p' || line[2] != 'u' || (line[3] != ' ' && line[3] != '\t'))
         return false;
     std::uint64_t values[8] = {};
     int count = 0;
-    while (count < 8 && fields >> values[count])
-        ++count;
+    const char* cursor = line + 3;
+    while (count < 8) {
+        while (*cursor == ' ' || *cursor == '\t')
+            ++cursor;
+        if (*cursor < '0' || *cursor > '9')
+            break;
+        char* end = nullptr;
+        errno = 0;
+        unsigned long long value = std::strtoull(cursor, &end, 10);
+        if (errno == ERANGE)
+            break;
+        values[count++] = value;
+        cursor = end;
+    }
     if (count < 4)
         return false;
     sample.total = 0;
