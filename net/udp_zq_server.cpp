@@ -114,6 +114,21 @@ UdpZqServer::~UdpZqServer()
     socket_.close(ignored);
 }
 
+// A lookup of the host's own name goes through the system's resolver (hosts
+// file, DNS) and cost a third of a reply; a flood of requests must not become
+// a flood of lookups. An address changes rarely, and a reply may show a new
+// one at most a second late.
+const std::string& UdpZqServer::replyHostAddress()
+{
+    auto now = std::chrono::steady_clock::now();
+    if (!have_host_address_ || now - host_address_time_ >= kHostAddressLifetime) {
+        host_address_ = hostAddressText();
+        host_address_time_ = now;
+        have_host_address_ = true;
+    }
+    return host_address_;
+}
+
 unsigned short UdpZqServer::port() const
 {
     boost::system::error_code error;
@@ -192,7 +207,7 @@ void UdpZqServer::handle_STATUS_REQUEST(std::shared_ptr<UdpZqMessage> request)
         std::shared_ptr<std::string> reply = std::make_shared<std::string>();
         *reply += "<status>";
         *reply += "<ipAddr>";
-        *reply += hostAddressText();
+        *reply += replyHostAddress();
         *reply += "</ipAddr>\n";
         *reply += "<ipPort>";
         *reply += kPortText;

@@ -2,6 +2,7 @@
 // with a short status document sent back to the requester's address and port.
 #pragma once
 
+#include <chrono>
 #include <memory>
 #include <string>
 
@@ -54,9 +55,20 @@ public:
     // The port the socket is bound to (what the system chose for port 0).
     unsigned short port() const;
 
+    // How long a status reply's host address, once looked up, serves later
+    // replies.
+    static constexpr std::chrono::milliseconds kHostAddressLifetime{1000};
+
 private:
+    // The host's address for a status reply: looked up afresh at most once
+    // per kHostAddressLifetime.
+    const std::string& replyHostAddress();
+
     boost::asio::ip::udp::socket socket_;
     char recv_buffer_[1501];
+    std::string host_address_;
+    std::chrono::steady_clock::time_point host_address_time_;
+    bool have_host_address_ = false;
     // Expires when this object goes, so that a receive completing later
     // never calls into it.
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);

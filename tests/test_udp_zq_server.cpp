@@ -7,6 +7,7 @@
 #include <chrono>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <boost/asio/ip/udp.hpp>
@@ -191,21 +192,41 @@ TEST_F(RequestServer, AStatusRequestIsAnsweredToTheRequestersPort)
     EXPECT_EQ(gEventLog.take(), "");
 }
 
-TEST_F(RequestServer, TheReplyTakesAFreshSampleAndTheHostsOwnAddress)
+TEST_F(RequestServer, TheReplyTakesAFreshSampleAndTheHostsOwnAddressAtMostASecondOld)
 {
+    const auto firstAsked = std::chrono::steady_clock::now();
     fakecpu::setDefaultValue(-5.0);
     ask("STATUS_REQUEST ");
     EXPECT_EQ(receiveUntil("</status>"), std::vector<std::string>{statusReply("10.0.0.7", -5)});
     EXPECT_EQ(fakecpu::calls().collect, 1);
+    const auto repliedBy = std::chrono::steady_clock::now();  // the lookup was before
 
+    // The host's address changes (here: its lookup starts failing). Every
+    // request still takes a fresh CPU sample, but a burst of requests within
+    // the second after the lookup costs no further lookups.
     fakehost::Host unknown;
     unknown.name = "plant-pc";
     unknown.lookupFails = true;
-    fakehost::set(unknown);
+    fakehost::set(unknown);  // also clears the record of lookups
+    int asked = 0;
+    while (asked < 20 && std::chrono::steady_clock::now() - firstAsked < std::chrono::milliseconds(500)) {
+        fakecpu::setDefaultValue(10.0 + asked);
+        ask("STATUS_REQUEST ");
+        EXPECT_EQ(receiveUntil("</status>"), std::vector<std::string>{statusReply("10.0.0.7", 10 + asked)});
+        ++asked;
+    }
+    EXPECT_GE(asked, 1) << "the machine is too slow for a burst within half a second";
+    EXPECT_EQ(fakecpu::calls().collect, 1 + asked);
+    EXPECT_EQ(fakehost::lookedUp(), std::vector<std::string>{});
+
+    // A second after the lookup, the next reply shows the change.
+    std::this_thread::sleep_until(repliedBy + zq::UdpZqServer::kHostAddressLifetime +
+                                  std::chrono::milliseconds(10));
     fakecpu::setDefaultValue(63.0);
     ask("STATUS_REQUEST ");
     EXPECT_EQ(receiveUntil("</status>"), std::vector<std::string>{statusReply("0.0.0.0", 63)});
-    EXPECT_EQ(fakecpu::calls().collect, 2);
+    EXPECT_EQ(fakecpu::calls().collect, 2 + asked);
+    EXPECT_EQ(fakehost::lookedUp(), std::vector<std::string>{"plant-pc"});
 }
 
 TEST_F(RequestServer, OnlyTheKeywordWithItsBlankIsAnsweredAndConfigurationNever)

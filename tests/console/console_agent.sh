@@ -73,8 +73,7 @@ UNIT=$(readlink -f "$UNIT")
 TMP=$(mktemp -d /tmp/zq-console.XXXXXX)
 STARTED=()   # PIDs of the background processes this script started
 LIMIT_PID=
-PASSED=0
-FAILED=0
+source "$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")/../lib/results.sh"
 
 # ------------------------------------------------------------------ cleanup
 
@@ -107,29 +106,6 @@ trap 'echo "console: interrupted"; exit 130' INT
 
 # ------------------------------------------------------------------ results
 
-pass() {
-    PASSED=$((PASSED + 1))
-    echo "PASS: $1"
-}
-
-# fail NAME [DETAIL...]
-fail() {
-    FAILED=$((FAILED + 1))
-    echo "FAIL: $1"
-    shift
-    local line
-    for line in "$@"; do
-        echo "      $line"
-    done
-}
-
-# check NAME STATUS [DETAIL...]: PASS when STATUS is 0.
-check() {
-    local name=$1 status=$2
-    shift 2
-    if [ "$status" -eq 0 ]; then pass "$name"; else fail "$name" "$@"; fi
-}
-
 # show FILE: the last lines of a log, control characters visible.
 show() {
     echo "      ---- $1 (last 20 lines)"
@@ -138,7 +114,6 @@ show() {
 
 # ------------------------------------------------------------------ helpers
 
-now_ms() { date +%s%3N; }
 
 # has_line FILE LINE: FILE has a line that is exactly LINE.
 has_line() {

@@ -82,8 +82,7 @@ ALL_NS=("$NS_LAN" "$NS_AGENT" "$NS_ORVANE" "$NS_CLOUD" "$NS_OFFICE")
 TMP=$(mktemp -d /tmp/zq-e2e.XXXXXX)
 STARTED=()        # PIDs of the background processes this script started
 AGENT_PID=
-PASSED=0
-FAILED=0
+source "$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")/../lib/results.sh"
 
 # ------------------------------------------------------------------ cleanup
 
@@ -128,29 +127,6 @@ trap 'echo "e2e: interrupted"; exit 130' INT
 
 # ------------------------------------------------------------------ results
 
-pass() {
-    PASSED=$((PASSED + 1))
-    echo "PASS: $1"
-}
-
-# fail NAME [DETAIL...]
-fail() {
-    FAILED=$((FAILED + 1))
-    echo "FAIL: $1"
-    shift
-    local line
-    for line in "$@"; do
-        echo "      $line"
-    done
-}
-
-# check NAME CONDITION-STATUS [DETAIL...]: PASS when the status is 0.
-check() {
-    local name=$1 status=$2
-    shift 2
-    if [ "$status" -eq 0 ]; then pass "$name"; else fail "$name" "$@"; fi
-}
-
 # Shows two texts byte for byte (control characters visible) after a mismatch.
 show_difference() {
     echo "      expected (\$ marks a line feed, [end] the end):"
@@ -161,7 +137,6 @@ show_difference() {
 
 # ------------------------------------------------------------------ helpers
 
-now_ms() { date +%s%3N; }
 
 in_ns() {
     local ns=$1
@@ -183,16 +158,6 @@ AGENT_HOST=(ip netns exec "$NS_AGENT" unshare --uts --mount -- bash -c '
 
 agent_alive() {
     [ -n "$AGENT_PID" ] && kill -0 "$AGENT_PID" 2>/dev/null
-}
-
-# wait_for FILE REGEX SECONDS: true once a line of FILE matches.
-wait_for() {
-    local file=$1 pattern=$2 deadline=$(($(now_ms) + $3 * 1000))
-    while [ "$(now_ms)" -lt "$deadline" ]; do
-        grep -qE -- "$pattern" "$file" 2>/dev/null && return 0
-        sleep 0.1
-    done
-    grep -qE -- "$pattern" "$file" 2>/dev/null
 }
 
 # The number of ticks the agent has begun: each tick starts with the trace
@@ -276,20 +241,6 @@ wait_datagram() {
         sleep 0.1
     done
     [ "$(count_datagrams "$1" "$2")" -ge "$3" ]
-}
-
-# value_between FILE OPEN CLOSE: the text between the first OPEN and the
-# next CLOSE.
-value_between() {
-    local content
-    content=$(cat "$1"; echo x)
-    content=${content%x}
-    content=${content#*"$2"}
-    echo -n "${content%%"$3"*}"
-}
-
-is_integer() {
-    [[ $1 =~ ^-?[0-9]+$ ]]
 }
 
 # The documents, as the agent must send them, given the CPU value.

@@ -91,11 +91,9 @@ done
 TMP=$(mktemp -d /tmp/zq-fleet.XXXXXX)
 STARTED=()        # PIDs of the background processes this script started
 AGENT_PID=()      # AGENT_PID[k]: the agent k's own PID
-PASSED=0
-FAILED=0
+source "$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")/../lib/results.sh"
 CLEANED=0
 
-now_ms() { date +%s%3N; }
 SCRIPT_START=$(now_ms)
 
 # ------------------------------------------------------------------ cleanup
@@ -166,29 +164,6 @@ trap 'echo "fleet: interrupted"; exit 130' INT
 
 # ------------------------------------------------------------------ results
 
-pass() {
-    PASSED=$((PASSED + 1))
-    echo "PASS: $1"
-}
-
-# fail NAME [DETAIL...]
-fail() {
-    FAILED=$((FAILED + 1))
-    echo "FAIL: $1"
-    shift
-    local line
-    for line in "$@"; do
-        echo "      $line"
-    done
-}
-
-# check NAME CONDITION-STATUS [DETAIL...]: PASS when the status is 0.
-check() {
-    local name=$1 status=$2
-    shift 2
-    if [ "$status" -eq 0 ]; then pass "$name"; else fail "$name" "$@"; fi
-}
-
 # Agents worth a look after a failure (at most a few are shown).
 FLAGGED=()
 flag_agent() {
@@ -219,16 +194,6 @@ print_diagnosis() {
 }
 
 # ------------------------------------------------------------------ helpers
-
-# wait_for FILE REGEX SECONDS: true once a line of FILE matches.
-wait_for() {
-    local file=$1 pattern=$2 deadline=$(($(now_ms) + $3 * 1000))
-    while [ "$(now_ms)" -lt "$deadline" ]; do
-        grep -qE -- "$pattern" "$file" 2>/dev/null && return 0
-        sleep 0.1
-    done
-    grep -qE -- "$pattern" "$file" 2>/dev/null
-}
 
 agent_alive() {
     local pid=${AGENT_PID[$1]:-}
@@ -300,20 +265,6 @@ agents_not_configured() {
                 if (trigger[f] != "100%:5s" || common[f] != "192.168.1." (10 + k)) print k
             }
         }' $files 2>/dev/null
-}
-
-# value_between FILE OPEN CLOSE: the text between the first OPEN and the
-# next CLOSE.
-value_between() {
-    local content
-    content=$(cat "$1"; echo x)
-    content=${content%x}
-    content=${content#*"$2"}
-    echo -n "${content%%"$3"*}"
-}
-
-is_integer() {
-    [[ $1 =~ ^-?[0-9]+$ ]]
 }
 
 # The documents, as agent K must send them, given the CPU value.
