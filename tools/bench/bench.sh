@@ -11,7 +11,8 @@
 # traffic stays on 127.0.0.1 and every process the bench starts ends with it:
 #
 #   phase 1  the agent with its trace time-stamped line by line as it arrives;
-#            the processor time of all three servers while idle over 60 s;
+#            the processor time of all three servers, and of zq-wakefloor (the
+#            agent's wake-up schedule with no work), while idle over 60 s;
 #            the agent's first 120 ticks; then a 10-second status-request
 #            flood (16 in flight) and the ticks that fall within it;
 #   phase 2  a fresh agent (trace to /dev/null), snmpd and the echo floor:
@@ -42,7 +43,7 @@ while [ $# -gt 0 ]; do
   esac
 done
 [ -x "$agent" ] && [ -d "$tools" ] || usage
-for t in zq-loadgen zq-echo zq-tracestamp; do
+for t in zq-loadgen zq-echo zq-tracestamp zq-wakefloor; do
   [ -x "$tools/$t" ] || { echo "bench: $tools/$t is missing (build the bench tools)" >&2; exit 2; }
 done
 snmpd=$(command -v snmpd || true)
@@ -121,6 +122,9 @@ SNMP_PERSISTENT_DIR="$work/snmp" MIBS= \
 snmpd_pid=$!; started_pids+=("$snmpd_pid")
 "$tools/zq-echo" --port "$ECHO_PORT" --seconds 590 >/dev/null &
 echo_pid=$!; started_pids+=("$echo_pid")
+# The idle floor: the agent's wake-up schedule with no work.
+"$tools/zq-wakefloor" --seconds 590 >/dev/null &
+wake_pid=$!; started_pids+=("$wake_pid")
 
 # Agent A: its trace through the time-stamper.
 mkfifo "$work/trace"
@@ -140,13 +144,13 @@ declare -A idle_t0 idle_n0 idle_ticks idle_ns
 # refresh) and the worker (the ticks).
 thread_ns() { for t in /proc/"$1"/task/*; do printf '%s:%s ' "${t##*/}" "$(cut -d' ' -f1 "$t/schedstat")"; done; }
 agent_threads0=$(thread_ns "$agentA_pid")
-for s in agent snmpd echo; do
-  case $s in agent) p=$agentA_pid ;; snmpd) p=$snmpd_pid ;; echo) p=$echo_pid ;; esac
+for s in agent snmpd echo wake; do
+  case $s in agent) p=$agentA_pid ;; snmpd) p=$snmpd_pid ;; echo) p=$echo_pid ;; wake) p=$wake_pid ;; esac
   idle_t0[$s]=$(cpu_ticks "$p"); idle_n0[$s]=$(cpu_ns "$p")
 done
 sleep 60
-for s in agent snmpd echo; do
-  case $s in agent) p=$agentA_pid ;; snmpd) p=$snmpd_pid ;; echo) p=$echo_pid ;; esac
+for s in agent snmpd echo wake; do
+  case $s in agent) p=$agentA_pid ;; snmpd) p=$snmpd_pid ;; echo) p=$echo_pid ;; wake) p=$wake_pid ;; esac
   idle_ticks[$s]=$(( $(cpu_ticks "$p") - idle_t0[$s] ))
   idle_ns[$s]=$(( $(cpu_ns "$p") - idle_n0[$s] ))
 done
@@ -303,6 +307,7 @@ printf "$fmt" "idle CPU over 60 s (ms, stat)" "$(ms "${idle_ticks[agent]}")" "$(
 printf "$fmt" "idle CPU over 60 s (ms, schedstat)" "$(nsms "${idle_ns[agent]}")" "$(nsms "${idle_ns[snmpd]}")" "$(nsms "${idle_ns[echo]}")" \
   "$(ratio "${idle_ns[agent]}" "${idle_ns[snmpd]}")" "$(ratio "${idle_ns[agent]}" "${idle_ns[echo]}")"
 say "  (agent idle by thread, schedstat: $idle_threads)"
+say "  (the agent's wake-up schedule alone, a tick a second and a refresh every 500 ms with no work (zq-wakefloor): $(nsms "${idle_ns[wake]}") ms; the agent's work beyond it: $(nsms "$((idle_ns[agent] - idle_ns[wake]))") ms)"
 echo
 say "Agent ticks (lateness against the fixed 1-second schedule from tick 1; real-time clock):"
 say "  first tick ${first_tick} s after the agent was launched (5 s + one period after its timer's construction)"
