@@ -10,11 +10,11 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <thread>
 
 namespace {
@@ -36,13 +36,6 @@ int periodicTimer(long milliseconds)
     return fd;
 }
 
-double monotonicSeconds()
-{
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
-}
-
 }  // namespace
 
 int main(int argc, char** argv)
@@ -56,7 +49,9 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "usage: zq-wakefloor --seconds S (at most 3600)\n");
         return 2;
     }
-    const double deadline = monotonicSeconds() + seconds;
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point deadline =
+        Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
 
     int tick = periodicTimer(1000);
     int refresh = periodicTimer(500);
@@ -70,7 +65,7 @@ int main(int argc, char** argv)
 
     std::atomic<long> ticks{0};
     std::thread worker([&] {
-        while (monotonicSeconds() < deadline) {
+        while (Clock::now() < deadline) {
             epoll_event ready[4];
             if (epoll_wait(poller, ready, 4, 1100) > 0) {
                 std::uint64_t expiries;
@@ -80,7 +75,7 @@ int main(int argc, char** argv)
         }
     });
     long refreshes = 0;
-    while (monotonicSeconds() < deadline) {
+    while (Clock::now() < deadline) {
         pollfd wait{refresh, POLLIN, 0};
         if (poll(&wait, 1, 600) > 0) {
             std::uint64_t expiries;
