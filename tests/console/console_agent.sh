@@ -21,26 +21,17 @@
 #   e  the systemd unit passes systemd-analyze verify, and the agent starts
 #      and stops under an approximation of the unit's sandbox.
 set -u
+source "$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")/../lib/common.sh"
 
 AGENT=${1:?usage: console_agent.sh AGENT PEER UNIT}
 PEER=${2:?usage: console_agent.sh AGENT PEER UNIT}
 UNIT=${3:?usage: console_agent.sh AGENT PEER UNIT}
-SKIP=77
 
 # First run: re-run this script in a new network namespace, naming the
 # namespace it came from. Second run: make sure the namespace is a new one
 # with nothing but loopback before anything starts.
 if [ "$AGENT" != --isolated-from ]; then
-    if [ "$(id -u)" -ne 0 ]; then
-        echo "console: skipped: needs root for a private network namespace"
-        exit $SKIP
-    fi
-    for tool in unshare ip timeout setsid ps; do
-        if ! command -v "$tool" >/dev/null 2>&1; then
-            echo "console: skipped: $tool is missing"
-            exit $SKIP
-        fi
-    done
+    require_root_and_tools console "for a private network namespace" unshare ip timeout setsid ps awk
     exec unshare --net --fork -- bash "$0" --isolated-from "$(readlink /proc/self/ns/net)" "$@"
 fi
 OUTER_NETNS=$2
@@ -48,20 +39,8 @@ shift 2
 AGENT=${1:?usage: console_agent.sh AGENT PEER UNIT}
 PEER=${2:?usage: console_agent.sh AGENT PEER UNIT}
 UNIT=${3:?usage: console_agent.sh AGENT PEER UNIT}
-if [ "$(readlink /proc/self/ns/net)" = "$OUTER_NETNS" ] || [ "$(ip -o link show | grep -vc ': lo:')" -ne 0 ]; then
-    echo "console: FAIL: not in a private network namespace of loopback only"
-    exit 1
-fi
-if ! ip link set lo up || ! ip route add 224.0.0.0/4 dev lo; then
-    echo "console: FAIL: cannot set up loopback in the private network namespace"
-    exit 1
-fi
-for file in "$AGENT" "$PEER"; do
-    if [ ! -x "$file" ]; then
-        echo "console: FAIL: not executable: $file"
-        exit 1
-    fi
-done
+prepare_private_netns console "$OUTER_NETNS"
+require_executables console "$AGENT" "$PEER"
 if [ ! -f "$UNIT" ]; then
     echo "console: FAIL: no unit file: $UNIT"
     exit 1
@@ -73,17 +52,8 @@ UNIT=$(readlink -f "$UNIT")
 TMP=$(mktemp -d /tmp/zq-console.XXXXXX)
 STARTED=()   # PIDs of the background processes this script started
 LIMIT_PID=
-source "$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")/../lib/results.sh"
 
 # ------------------------------------------------------------------ cleanup
-
-# Signals a process only while it is still a child of this shell, so that a
-# reused PID never reaches anyone else's process.
-signal_child() {
-    local signal=$1 pid=$2 parent
-    parent=$(ps -o ppid= -p "$pid" 2>/dev/null | tr -d ' ')
-    [ "$parent" = "$$" ] && kill "-$signal" "$pid" 2>/dev/null
-}
 
 cleanup() {
     local pid

@@ -37,25 +37,13 @@
 #   tick 61     the address is restored; the keep-alive of tick 90 arrives;
 #   then        SIGTERM, exit code 0.
 set -u
+source "$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")/../lib/common.sh"
 
 AGENT=${1:?usage: plant_network.sh AGENT PEER}
 PEER=${2:?usage: plant_network.sh AGENT PEER}
-SKIP=77
 
-if [ "$(id -u)" -ne 0 ]; then
-    echo "e2e: skipped: needs root to build network namespaces"
-    exit $SKIP
-fi
-for tool in ip unshare mount hostname getent timeout awk; do
-    if ! command -v "$tool" >/dev/null 2>&1; then
-        echo "e2e: skipped: $tool is missing"
-        exit $SKIP
-    fi
-done
-if [ ! -x "$AGENT" ] || [ ! -x "$PEER" ]; then
-    echo "e2e: FAIL: not executable: $AGENT or $PEER"
-    exit 1
-fi
+require_root_and_tools e2e "to build network namespaces" ip unshare mount hostname getent timeout awk ps
+require_executables e2e "$AGENT" "$PEER"
 AGENT=$(readlink -f "$AGENT")
 PEER=$(readlink -f "$PEER")
 
@@ -82,17 +70,8 @@ ALL_NS=("$NS_LAN" "$NS_AGENT" "$NS_ORVANE" "$NS_CLOUD" "$NS_OFFICE")
 TMP=$(mktemp -d /tmp/zq-e2e.XXXXXX)
 STARTED=()        # PIDs of the background processes this script started
 AGENT_PID=
-source "$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")/../lib/results.sh"
 
 # ------------------------------------------------------------------ cleanup
-
-# Signals a process only while it is still a child of this shell, so that a
-# reused PID never reaches anyone else's process.
-signal_child() {
-    local signal=$1 pid=$2 parent
-    parent=$(ps -o ppid= -p "$pid" 2>/dev/null | tr -d ' ')
-    [ "$parent" = "$$" ] && kill "-$signal" "$pid" 2>/dev/null
-}
 
 cleanup() {
     local pid ns round

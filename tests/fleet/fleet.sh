@@ -39,25 +39,13 @@
 #   7. SIGTERM stops every agent with exit code 0; the namespaces are
 #      removed and nothing of the run is left behind.
 set -u
+source "$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")/../lib/common.sh"
 
 AGENT=${1:?usage: fleet.sh AGENT PEER}
 PEER=${2:?usage: fleet.sh AGENT PEER}
-SKIP=77
 
-if [ "$(id -u)" -ne 0 ]; then
-    echo "fleet: skipped: needs root to build network namespaces"
-    exit $SKIP
-fi
-for tool in ip unshare mount hostname timeout awk ps sort; do
-    if ! command -v "$tool" >/dev/null 2>&1; then
-        echo "fleet: skipped: $tool is missing"
-        exit $SKIP
-    fi
-done
-if [ ! -x "$AGENT" ] || [ ! -x "$PEER" ]; then
-    echo "fleet: FAIL: not executable: $AGENT or $PEER"
-    exit 1
-fi
+require_root_and_tools fleet "to build network namespaces" ip unshare mount hostname timeout awk ps sort
+require_executables fleet "$AGENT" "$PEER"
 AGENT=$(readlink -f "$AGENT")
 PEER=$(readlink -f "$PEER")
 
@@ -91,26 +79,11 @@ done
 TMP=$(mktemp -d /tmp/zq-fleet.XXXXXX)
 STARTED=()        # PIDs of the background processes this script started
 AGENT_PID=()      # AGENT_PID[k]: the agent k's own PID
-source "$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")/../lib/results.sh"
 CLEANED=0
 
 SCRIPT_START=$(now_ms)
 
 # ------------------------------------------------------------------ cleanup
-
-# The live (not yet exited) children of this shell, one PID a line.
-live_children() {
-    ps -o pid=,stat= --ppid "$$" 2>/dev/null | awk '$2 !~ /^Z/ { print $1 }'
-}
-
-# Signals a process only while it is still a live child of this shell, so
-# that a reused PID never reaches anyone else's process.
-is_child() {
-    live_children | grep -qx -- "$1"
-}
-signal_child() {
-    is_child "$2" && kill "-$1" "$2" 2>/dev/null
-}
 
 # The PIDs this script started that still run as its children.
 live_started() {

@@ -207,7 +207,6 @@ agentB_pid=$!; started_pids+=("$agentB_pid")
 wait_ready status "$AGENT_PORT" || exit 1
 sleep 1
 
-declare -A R
 declare -A R PID KIND PORT
 PID=([agent]=$agentB_pid [snmpd]=$snmpd_pid [echo]=$echo_pid)
 KIND=([agent]=status [snmpd]=snmp [echo]=echo)
@@ -276,32 +275,22 @@ say "Agent: $agent; snmpd: $("$snmpd" -v 2>/dev/null | sed -n 's/^NET-SNMP versi
 echo
 fmt='%-34s %14s %14s %14s %12s %12s\n'
 printf "$fmt" "" agent snmpd echo agent/snmpd agent/echo
-printf "$fmt" "closed loop: replies/s" "${R[agent.1.rate]}" "${R[snmpd.1.rate]}" "${R[echo.1.rate]}" \
-  "$(ratio "${R[agent.1.rate]}" "${R[snmpd.1.rate]}")" "$(ratio "${R[agent.1.rate]}" "${R[echo.1.rate]}")"
-printf "$fmt" "  latency p50 (us)" "${R[agent.1.p50]}" "${R[snmpd.1.p50]}" "${R[echo.1.p50]}" \
-  "$(ratio "${R[agent.1.p50]}" "${R[snmpd.1.p50]}")" "$(ratio "${R[agent.1.p50]}" "${R[echo.1.p50]}")"
-printf "$fmt" "  latency p99 (us)" "${R[agent.1.p99]}" "${R[snmpd.1.p99]}" "${R[echo.1.p99]}" \
-  "$(ratio "${R[agent.1.p99]}" "${R[snmpd.1.p99]}")" "$(ratio "${R[agent.1.p99]}" "${R[echo.1.p99]}")"
-printf "$fmt" "  CPU per reply (us, stat)" "${R[agent.1.cpu]}" "${R[snmpd.1.cpu]}" "${R[echo.1.cpu]}" \
-  "$(ratio "${R[agent.1.cpu]}" "${R[snmpd.1.cpu]}")" "$(ratio "${R[agent.1.cpu]}" "${R[echo.1.cpu]}")"
-printf "$fmt" "  CPU per reply (us, schedstat)" "${R[agent.1.cpuns]}" "${R[snmpd.1.cpuns]}" "${R[echo.1.cpuns]}" \
-  "$(ratio "${R[agent.1.cpuns]}" "${R[snmpd.1.cpuns]}")" "$(ratio "${R[agent.1.cpuns]}" "${R[echo.1.cpuns]}")"
-printf "$fmt" "16 in flight: replies/s" "${R[agent.16.rate]}" "${R[snmpd.16.rate]}" "${R[echo.16.rate]}" \
-  "$(ratio "${R[agent.16.rate]}" "${R[snmpd.16.rate]}")" "$(ratio "${R[agent.16.rate]}" "${R[echo.16.rate]}")"
-printf "$fmt" "  latency p50 (us)" "${R[agent.16.p50]}" "${R[snmpd.16.p50]}" "${R[echo.16.p50]}" \
-  "$(ratio "${R[agent.16.p50]}" "${R[snmpd.16.p50]}")" "$(ratio "${R[agent.16.p50]}" "${R[echo.16.p50]}")"
-printf "$fmt" "  latency p99 (us)" "${R[agent.16.p99]}" "${R[snmpd.16.p99]}" "${R[echo.16.p99]}" \
-  "$(ratio "${R[agent.16.p99]}" "${R[snmpd.16.p99]}")" "$(ratio "${R[agent.16.p99]}" "${R[echo.16.p99]}")"
-printf "$fmt" "  CPU per reply (us, stat)" "${R[agent.16.cpu]}" "${R[snmpd.16.cpu]}" "${R[echo.16.cpu]}" \
-  "$(ratio "${R[agent.16.cpu]}" "${R[snmpd.16.cpu]}")" "$(ratio "${R[agent.16.cpu]}" "${R[echo.16.cpu]}")"
-printf "$fmt" "  CPU per reply (us, schedstat)" "${R[agent.16.cpuns]}" "${R[snmpd.16.cpuns]}" "${R[echo.16.cpuns]}" \
-  "$(ratio "${R[agent.16.cpuns]}" "${R[snmpd.16.cpuns]}")" "$(ratio "${R[agent.16.cpuns]}" "${R[echo.16.cpuns]}")"
-printf "$fmt" "VmRSS after start (kB)" "${R[agent.rss0]}" "${R[snmpd.rss0]}" "${R[echo.rss0]}" \
-  "$(ratio "${R[agent.rss0]}" "${R[snmpd.rss0]}")" "$(ratio "${R[agent.rss0]}" "${R[echo.rss0]}")"
-printf "$fmt" "VmRSS after 101,000 requests (kB)" "${R[agent.rss1]}" "${R[snmpd.rss1]}" "${R[echo.rss1]}" \
-  "$(ratio "${R[agent.rss1]}" "${R[snmpd.rss1]}")" "$(ratio "${R[agent.rss1]}" "${R[echo.rss1]}")"
-printf "$fmt" "VmRSS after 251,000 requests (kB)" "${R[agent.rss2]}" "${R[snmpd.rss2]}" "${R[echo.rss2]}" \
-  "$(ratio "${R[agent.rss2]}" "${R[snmpd.rss2]}")" "$(ratio "${R[agent.rss2]}" "${R[echo.rss2]}")"
+# row LABEL KEY: the three servers' R[<server>.KEY] and the agent's ratios.
+row() {
+  local a=${R[agent.$2]} s=${R[snmpd.$2]} e=${R[echo.$2]}
+  printf "$fmt" "$1" "$a" "$s" "$e" "$(ratio "$a" "$s")" "$(ratio "$a" "$e")"
+}
+for m in 1 16; do
+  label=$([ $m = 1 ] && echo "closed loop" || echo "16 in flight")
+  row "$label: replies/s" $m.rate
+  row "  latency p50 (us)" $m.p50
+  row "  latency p99 (us)" $m.p99
+  row "  CPU per reply (us, stat)" $m.cpu
+  row "  CPU per reply (us, schedstat)" $m.cpuns
+done
+row "VmRSS after start (kB)" rss0
+row "VmRSS after 101,000 requests (kB)" rss1
+row "VmRSS after 251,000 requests (kB)" rss2
 printf "$fmt" "idle CPU over 60 s (ms, stat)" "$(ms "${idle_ticks[agent]}")" "$(ms "${idle_ticks[snmpd]}")" "$(ms "${idle_ticks[echo]}")" \
   "$(ratio "${idle_ticks[agent]}" "${idle_ticks[snmpd]}")" "$(ratio "${idle_ticks[agent]}" "${idle_ticks[echo]}")"
 printf "$fmt" "idle CPU over 60 s (ms, schedstat)" "$(nsms "${idle_ns[agent]}")" "$(nsms "${idle_ns[snmpd]}")" "$(nsms "${idle_ns[echo]}")" \

@@ -1,0 +1,121 @@
+# Shared by the end-to-end test scripts (sourced, not run): their checks of
+# what they need before they start, the PASS/FAIL tally, signals to their own
+# children only, and the small waiting and text helpers they all use.
+#
+# The sourcing script reports with pass/fail/check and ends with its own
+# summary from PASSED and FAILED.
+
+SKIP=77
+
+# require_root_and_tools LABEL WHY TOOL...: skips the test (exit 77) unless
+# it runs as root and every tool is on the PATH.
+require_root_and_tools() {
+    local label=$1 why=$2 tool
+    shift 2
+    if [ "$(id -u)" -ne 0 ]; then
+        echo "$label: skipped: needs root $why"
+        exit $SKIP
+    fi
+    for tool in "$@"; do
+        if ! command -v "$tool" >/dev/null 2>&1; then
+            echo "$label: skipped: $tool is missing"
+            exit $SKIP
+        fi
+    done
+}
+
+# require_executables LABEL FILE...: fails the test unless every file is
+# an executable.
+require_executables() {
+    local label=$1 file
+    shift
+    for file in "$@"; do
+        if [ ! -x "$file" ]; then
+            echo "$label: FAIL: not executable: $file"
+            exit 1
+        fi
+    done
+}
+
+# prepare_private_netns LABEL OUTER: in a network namespace just made by
+# unshare, makes sure it is not OUTER (the caller's) and has nothing but
+# loopback, then brings loopback up and routes multicast over it.
+prepare_private_netns() {
+    local label=$1 outer=$2
+    if [ "$(readlink /proc/self/ns/net)" = "$outer" ] || [ "$(ip -o link show | grep -vc ': lo:')" -ne 0 ]; then
+        echo "$label: FAIL: not in a private network namespace of loopback only"
+        exit 1
+    fi
+    if ! ip link set lo up || ! ip route add 224.0.0.0/4 dev lo; then
+        echo "$label: FAIL: cannot set up loopback in the private network namespace"
+        exit 1
+    fi
+}
+
+PASSED=0
+FAILED=0
+
+pass() {
+    PASSED=$((PASSED + 1))
+    echo "PASS: $1"
+}
+
+# fail NAME [DETAIL...]
+fail() {
+    FAILED=$((FAILED + 1))
+    echo "FAIL: $1"
+    shift
+    local line
+    for line in "$@"; do
+        echo "      $line"
+    done
+}
+
+# check NAME STATUS [DETAIL...]: PASS when STATUS is 0.
+check() {
+    local name=$1 status=$2
+    shift 2
+    if [ "$status" -eq 0 ]; then pass "$name"; else fail "$name" "$@"; fi
+}
+
+now_ms() { date +%s%3N; }
+
+# The live (not yet exited) children of this shell, one PID a line.
+live_children() {
+    ps -o pid=,stat= --ppid "$$" 2>/dev/null | awk '$2 !~ /^Z/ { print $1 }'
+}
+
+# signal_child SIGNAL PID: signals a process only while it is still a live
+# child of this shell, so that a reused PID never reaches anyone else's
+# process.
+is_child() {
+    live_children | grep -qx -- "$1"
+}
+signal_child() {
+    is_child "$2" && kill "-$1" "$2" 2>/dev/null
+}
+
+# wait_for FILE PATTERN SECONDS: until the extended regular expression
+# matches a line of the file, or the time is up (the status says which).
+wait_for() {
+    local file=$1 pattern=$2 deadline=$(($(now_ms) + $3 * 1000))
+    while [ "$(now_ms)" -lt "$deadline" ]; do
+        grep -qE -- "$pattern" "$file" 2>/dev/null && return 0
+        sleep 0.1
+    done
+    grep -qE -- "$pattern" "$file" 2>/dev/null
+}
+
+# value_between FILE START END: the text of the file between the first START
+# and the first END after it, trailing line feeds kept.
+value_between() {
+    local content
+    content=$(cat "$1"; echo x)
+    content=${content%x}
+    content=${content#*"$2"}
+    echo -n "${content%%"$3"*}"
+}
+
+is_integer() {
+    [[ $1 =~ ^-?[0-9]+$ ]]
+}
