@@ -4,7 +4,6 @@
 // checks that before it joins a group or sends to one.
 #include <gtest/gtest.h>
 
-#include <net/if.h>
 
 #include <chrono>
 #include <memory>
@@ -22,6 +21,7 @@
 #include "fakes/recording_debug_output.h"
 #include "hostinfo/cpu_usage.h"
 #include "net/multicast_receiver.h"
+#include "support/only_loopback.h"
 #include "support/run_until.h"
 
 namespace {
@@ -34,20 +34,6 @@ constexpr unsigned short kPort = 34543;
 
 const std::string kOrvaneReceived = "MulticastReceiver::handle_receive_from\n";
 const std::string kCloudReceived = "MulticastReceiverCloud::handle_receive_from\n";
-
-// True when loopback is the machine's only interface: the private namespace.
-bool onlyLoopback()
-{
-    struct if_nameindex* interfaces = if_nameindex();
-    if (interfaces == nullptr)
-        return false;
-    bool onlyLo = true;
-    for (struct if_nameindex* i = interfaces; i->if_index != 0 || i->if_name != nullptr; ++i)
-        if (std::string(i->if_name) != "lo")
-            onlyLo = false;
-    if_freenameindex(interfaces);
-    return onlyLo;
-}
 
 
 // The datagrams each receiver took, in order, as its trace shows them: its

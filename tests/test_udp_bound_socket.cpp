@@ -13,23 +13,12 @@
 #include "app/trace.h"
 #include "fakes/recording_debug_output.h"
 #include "net/udp_bound_socket.h"
+#include "support/loopback.h"
 #include "support/run_until.h"
 
 namespace {
 
 using boost::asio::ip::udp;
-
-udp::endpoint loopback(unsigned short port)
-{
-    return udp::endpoint(boost::asio::ip::address_v4::loopback(), port);
-}
-
-
-std::size_t traceCount(const std::string& text)
-{
-    std::vector<std::string> texts = recording::traceTexts();
-    return static_cast<std::size_t>(std::count(texts.begin(), texts.end(), text));
-}
 
 const std::string kHandled = "<==  UdpBoundSocket::handle_receive\n";
 
@@ -112,7 +101,7 @@ TEST_F(SenderSocket, SendsTheDocumentFromItsBoundAddressAndPort)
     EXPECT_EQ(recording::traceTexts(), std::vector<std::string>{"<> UdpBoundSocket::~UdpBoundSocket\n"});
     // The abandoned receive completes without reaching the destroyed object.
     io.poll();
-    EXPECT_EQ(traceCount("==>  UdpBoundSocket::handle_receive\n"), 0u);
+    EXPECT_EQ(recording::traceCount("==>  UdpBoundSocket::handle_receive\n"), 0u);
 }
 
 TEST_F(SenderSocket, PortZeroSendsNothing)
@@ -138,7 +127,7 @@ TEST_F(SenderSocket, AZeroByteEndsTheDatagram)
     recording::clearTrace();
     sender.sendData(std::string("<wdKA>\0</wdKA>", 14), peerEndpoint);
     EXPECT_EQ(receiveAtPeer(from), "<wdKA>");
-    EXPECT_EQ(traceCount("SEND TX DATA=[<wdKA>]\n"), 1u);
+    EXPECT_EQ(recording::traceCount("SEND TX DATA=[<wdKA>]\n"), 1u);
 
     // Nothing before the zero: an empty datagram still goes out.
     sender.sendData(std::string("\0<wdKA></wdKA>", 14), peerEndpoint);
@@ -172,7 +161,7 @@ TEST_F(SenderSocket, AnAddressThatCannotBeBoundIsLoggedOnceAndNeverThrown)
     sender->sendData("<wdKA></wdKA>", peerEndpoint);
     udp::endpoint from;
     EXPECT_EQ(receiveAtPeer(from), "<wdKA></wdKA>");
-    EXPECT_EQ(traceCount("<==  UdpBoundSocket::sendData\n"), 1u);
+    EXPECT_EQ(recording::traceCount("<==  UdpBoundSocket::sendData\n"), 1u);
 }
 
 TEST_F(SenderSocket, AFailedSendIsLoggedAndTheNextOneGoesOut)
@@ -207,7 +196,7 @@ TEST_F(SenderSocket, ReceivedDatagramsAreTracedOnlyAndReceivingGoesOn)
     for (const std::string& datagram : datagrams) {
         recording::clearTrace();
         peer.send_to(boost::asio::buffer(datagram), loopback(port));
-        ASSERT_TRUE(runUntil(io, [] { return traceCount(kHandled) == 1; })) << datagram.substr(0, 20);
+        ASSERT_TRUE(runUntil(io, [] { return recording::traceCount(kHandled) == 1; })) << datagram.substr(0, 20);
         std::vector<std::string> expected = {"==>  UdpBoundSocket::handle_receive\n", from};
         if (datagram.size() > 1501) {
             // Only what fits in the buffer is taken.

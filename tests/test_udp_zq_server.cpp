@@ -20,23 +20,12 @@
 #include "hostinfo/cpu_usage.h"
 #include "hostinfo/os_description.h"
 #include "net/udp_zq_server.h"
+#include "support/loopback.h"
 #include "support/run_until.h"
 
 namespace {
 
 using boost::asio::ip::udp;
-
-udp::endpoint loopback(unsigned short port)
-{
-    return udp::endpoint(boost::asio::ip::address_v4::loopback(), port);
-}
-
-
-std::size_t traceCount(const std::string& text)
-{
-    std::vector<std::string> texts = recording::traceTexts();
-    return static_cast<std::size_t>(std::count(texts.begin(), texts.end(), text));
-}
 
 const std::string kHandled = "<==  UdpZqServer::handle_receive\n";
 
@@ -83,9 +72,9 @@ protected:
     // one more datagram.
     void ask(const std::string& bytes)
     {
-        const std::size_t before = traceCount(kHandled);
+        const std::size_t before = recording::traceCount(kHandled);
         client.send_to(boost::asio::buffer(bytes), serverEndpoint);
-        ASSERT_TRUE(runUntil(io, [&] { return traceCount(kHandled) > before; }))
+        ASSERT_TRUE(runUntil(io, [&] { return recording::traceCount(kHandled) > before; }))
             << "the server never handled the datagram";
     }
 
@@ -297,7 +286,7 @@ TEST_F(RequestServer, OnlyTheFirst1501BytesOfAnOversizedDatagramAreTaken)
 {
     const std::string early = "STATUS_REQUEST " + std::string(1985, 'x');
     EXPECT_EQ(answersTo(early, 31), std::vector<std::string>{statusReply("10.0.0.7", 31)});
-    EXPECT_EQ(traceCount("SIP RX DATA  bytes_transferred=[1501] data=[" + early.substr(0, 1501) + "]\n"), 1u);
+    EXPECT_EQ(recording::traceCount("SIP RX DATA  bytes_transferred=[1501] data=[" + early.substr(0, 1501) + "]\n"), 1u);
 
     const std::string late = std::string(1600, 'x') + "STATUS_REQUEST " + std::string(385, 'x');
     EXPECT_EQ(answersTo(late), std::vector<std::string>{});
@@ -334,10 +323,10 @@ TEST_F(RequestServer, ReceiveErrorsNeverStopTheServer)
     // on the next receive (Windows), the server still answers the next one.
     {
         udp::socket gone(io, loopback(0));
-        const std::size_t before = traceCount(kHandled);
+        const std::size_t before = recording::traceCount(kHandled);
         gone.send_to(boost::asio::buffer(std::string("STATUS_REQUEST ")), serverEndpoint);
         gone.close();
-        ASSERT_TRUE(runUntil(io, [&] { return traceCount(kHandled) > before; }));
+        ASSERT_TRUE(runUntil(io, [&] { return recording::traceCount(kHandled) > before; }));
     }
     fakecpu::setDefaultValue(42);
     client.send_to(boost::asio::buffer(std::string("STATUS_REQUEST ")), serverEndpoint);
@@ -390,5 +379,5 @@ TEST_F(RequestServer, ConstructionTracesAndAHeldPortIsThrown)
     EXPECT_EQ(recording::traceTexts(), std::vector<std::string>{"<> UdpZqServer::~UdpZqServer\n"});
     // Its abandoned receive never reaches the destroyed object.
     io.poll();
-    EXPECT_EQ(traceCount("==>  UdpZqServer::handle_receive\n"), 0u);
+    EXPECT_EQ(recording::traceCount("==>  UdpZqServer::handle_receive\n"), 0u);
 }

@@ -1,5 +1,6 @@
 #include "fakes/recording_debug_output.h"
 
+#include <algorithm>
 #include <mutex>
 
 #include "app/trace.h"
@@ -30,6 +31,12 @@ std::string traceJoined()
     for (const std::string& text : gTexts)
         joined += text;
     return joined;
+}
+
+std::size_t traceCount(const std::string& text)
+{
+    std::lock_guard<std::mutex> lock(gMutex);
+    return static_cast<std::size_t>(std::count(gTexts.begin(), gTexts.end(), text));
 }
 
 void clearTrace()

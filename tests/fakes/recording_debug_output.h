@@ -1,6 +1,7 @@
 // A trace sink that records every text, for tests that check trace lines.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -9,6 +10,8 @@ namespace recording {
 std::vector<std::string> traceTexts();
 // Every recorded text, run together as a viewer would show them.
 std::string traceJoined();
+// How many recorded texts are exactly text.
+std::size_t traceCount(const std::string& text);
 void clearTrace();
 
 }  // namespace recording

@@ -1,6 +1,5 @@
 #include "fuzz/fuzz_support.h"
 
-#include <net/if.h>
 #include <sched.h>
 #include <sys/mman.h>
 #include <unistd.h>
@@ -10,24 +9,9 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "support/only_loopback.h"
+
 namespace fuzz {
-
-namespace {
-
-bool onlyLoopback()
-{
-    struct if_nameindex* interfaces = if_nameindex();
-    if (interfaces == nullptr)
-        return false;
-    bool onlyLo = true;
-    for (struct if_nameindex* i = interfaces; i->if_index != 0 || i->if_name != nullptr; ++i)
-        if (std::strcmp(i->if_name, "lo") != 0)
-            onlyLo = false;
-    if_freenameindex(interfaces);
-    return onlyLo;
-}
-
-}  // namespace
 
 void isolateNetwork()
 {
