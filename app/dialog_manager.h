@@ -4,6 +4,7 @@
 // that shows the same dialog as lines on standard output.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -31,6 +32,9 @@ void endDialog(Handle dialog, std::intptr_t result);
 void setItemText(Handle dialog, int id, const std::string& text);
 void addListLine(Handle dialog, int listId, const std::string& line);
 void resetList(Handle dialog, int listId);
+// Drops the oldest lines of list listId until at most keep remain. A console
+// has printed its lines already and keeps none.
+void trimList(Handle dialog, int listId, std::size_t keep);
 // Loads icon iconId from the program's own module, shows it in control
 // staticId and makes it the dialog's small icon.
 void showProgramIcon(Handle dialog, int iconId, int staticId);

@@ -77,6 +77,14 @@ void resetList(Handle dialog, int listId)
     SendDlgItemMessageW(toWindow(dialog), listId, LB_RESETCONTENT, 0, 0);
 }
 
+void trimList(Handle dialog, int listId, std::size_t keep)
+{
+    LRESULT count = SendDlgItemMessageW(toWindow(dialog), listId, LB_GETCOUNT, 0, 0);
+    // LB_DELETESTRING answers with the number of lines left.
+    while (count != LB_ERR && static_cast<std::size_t>(count) > keep)
+        count = SendDlgItemMessageW(toWindow(dialog), listId, LB_DELETESTRING, 0, 0);
+}
+
 void showProgramIcon(Handle dialog, int iconId, int staticId)
 {
     HICON icon = LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(iconId));

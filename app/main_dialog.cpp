@@ -60,8 +60,14 @@ void refreshDialog()
     dlg::setItemText(gDlgWnd, IDC_TRIGGER, zq::ZqSrv::getTriggerText());
     dlg::setItemText(gDlgWnd, IDC_ORVANE, zq::ZqSrv::getOrvane());
     dlg::setItemText(gDlgWnd, IDC_CLOUD, zq::ZqSrv::getCloud());
-    for (const std::string& line : splitEventLog(zq::ZqSrv::takeEventLog()))
-        dlg::addListLine(gDlgWnd, IDC_EVENT_LIST, line);
+    std::vector<std::string> lines = splitEventLog(zq::ZqSrv::takeEventLog());
+    if (lines.empty())
+        return;
+    // Of a flood only the lines that the list would keep are added.
+    std::size_t first = lines.size() > kEventListLines ? lines.size() - kEventListLines : 0;
+    for (std::size_t i = first; i < lines.size(); ++i)
+        dlg::addListLine(gDlgWnd, IDC_EVENT_LIST, lines[i]);
+    dlg::trimList(gDlgWnd, IDC_EVENT_LIST, kEventListLines);
 }
 
 std::vector<std::string> splitEventLog(const std::string& log)

@@ -13,6 +13,9 @@
 
 constexpr unsigned kRefreshTimerId = 112;
 constexpr unsigned kRefreshMilliseconds = 500;
+// The event list keeps this many of its newest lines: the agent runs for
+// months, and every received multicast text adds one.
+constexpr std::size_t kEventListLines = 1000;
 
 // The main dialog, remembered on the first message the procedure receives.
 extern dlg::Handle gDlgWnd;

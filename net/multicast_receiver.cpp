@@ -6,9 +6,12 @@
 #include <cstdio>
 #include <memory>
 
+#include <unistd.h>
+
 #include <boost/asio/ip/address.hpp>
 #include <boost/asio/ip/multicast.hpp>
 
+#include "app/console_view.h"
 #include "app/trace.h"
 #include "config/xml_value.h"
 #include "hostinfo/cpu_usage.h"
@@ -21,6 +24,7 @@ using boost::asio::ip::udp;
 
 const char kListenAddress[] = "0.0.0.0";
 constexpr unsigned short kListenPort = 34543;
+// The bytes of a datagram that are read; the rest of a longer one is ignored.
 constexpr std::size_t kReceiveSize = 1024;
 constexpr std::size_t kShortestInterpreted = 11;
 const char kConfigKeyword[] = "beaconCfgAlarm";
@@ -41,15 +45,28 @@ void listenToGroup(udp::socket& socket, const std::string& group)
     socket.set_option(boost::asio::ip::multicast::join_group(boost::asio::ip::make_address(group)));
 }
 
-// What every datagram gets before it is interpreted: the echo on standard
-// output, the trace line, the event-log entry and one CPU sample, so that the
-// sampler's next reading measures only the time since this datagram.
+// The echo of a datagram on standard error, beside the trace (standard
+// output is the console's). A terminal gets control bytes escaped, so that
+// nobody on the network can drive it; a file or a pipe gets the bytes.
+void echoDatagram(const std::string& text)
+{
+    if (::isatty(::fileno(stderr)) != 0) {
+        std::string shown = console::escapeControls(text);
+        std::fwrite(shown.data(), 1, shown.size(), stderr);
+    } else {
+        std::fwrite(text.data(), 1, text.size(), stderr);
+    }
+    std::fwrite("\n", 1, 1, stderr);
+    std::fflush(stderr);
+}
+
+// What every datagram gets before it is interpreted: the echo, the trace
+// line, the event-log entry and one CPU sample, so that the sampler's next
+// reading measures only the time since this datagram.
 std::string takeDatagram(const char* data, std::size_t bytesReceived)
 {
-    std::fwrite(data, 1, bytesReceived, stdout);
-    std::fwrite("\n", 1, 1, stdout);
-    std::fflush(stdout);
     std::string text(data, bytesReceived);
+    echoDatagram(text);
     trace("MulticastRX=[%s]\n", text.c_str());
     gEventLog.append("\r MulticastRX= ", text, "\r");
     CpuUsage::getCpuTotalUsage();
@@ -86,7 +103,7 @@ void MulticastReceiver::start_receive()
 {
     std::weak_ptr<bool> alive = alive_;
     socket_.async_receive_from(
-        boost::asio::buffer(data_, kReceiveSize), sender_endpoint_,
+        data_.whole(), sender_endpoint_,
         [this, alive](const boost::system::error_code& error, std::size_t bytesReceived) {
             if (!alive.expired())
                 handle_receive_from(error, bytesReceived);
@@ -95,12 +112,18 @@ void MulticastReceiver::start_receive()
 
 void MulticastReceiver::handle_receive_from(const boost::system::error_code& error, std::size_t bytesReceived)
 {
-    // A receive error ends the receiver for good: nothing is retried.
-    if (error)
+    if (error) {
+        // An error of one receive (a reset reported for an earlier send, a
+        // datagram too large) says nothing about the next datagram; only a
+        // closed socket ends the receiver.
+        if (!zq::socketClosed(error))
+            start_receive();
         return;
+    }
     trace("MulticastReceiver::handle_receive_from\n");
-    std::string text = takeDatagram(data_, bytesReceived);
-    if (bytesReceived >= kShortestInterpreted)
+    std::size_t taken = bytesReceived < kReceiveSize ? bytesReceived : kReceiveSize;
+    std::string text = takeDatagram(data_.data(), taken);
+    if (taken >= kShortestInterpreted)
         parseMcZqMessage(text);
     start_receive();
 }
@@ -135,7 +158,7 @@ void MulticastReceiverCloud::start_receive()
 {
     std::weak_ptr<bool> alive = alive_;
     socket_.async_receive_from(
-        boost::asio::buffer(data_, kReceiveSize), sender_endpoint_,
+        data_.whole(), sender_endpoint_,
         [this, alive](const boost::system::error_code& error, std::size_t bytesReceived) {
             if (!alive.expired())
                 handle_receive_from(error, bytesReceived);
@@ -145,11 +168,15 @@ void MulticastReceiverCloud::start_receive()
 void MulticastReceiverCloud::handle_receive_from(const boost::system::error_code& error,
                                                  std::size_t bytesReceived)
 {
-    if (error)
+    if (error) {
+        if (!zq::socketClosed(error))
+            start_receive();
         return;
+    }
     trace("MulticastReceiverCloud::handle_receive_from\n");
-    std::string text = takeDatagram(data_, bytesReceived);
-    if (bytesReceived >= kShortestInterpreted)
+    std::size_t taken = bytesReceived < kReceiveSize ? bytesReceived : kReceiveSize;
+    std::string text = takeDatagram(data_.data(), taken);
+    if (taken >= kShortestInterpreted)
         parseMcZqMessage(text);
     start_receive();
 }

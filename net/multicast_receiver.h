@@ -10,6 +10,8 @@
 #include <boost/asio/io_service.hpp>
 #include <boost/asio/ip/udp.hpp>
 
+#include "net/datagram.h"
+
 class MulticastReceiver {
 public:
     // Never throws: a set-up failure is traced and logged, and the receiver
@@ -27,7 +29,7 @@ private:
 
     boost::asio::ip::udp::socket socket_;
     boost::asio::ip::udp::endpoint sender_endpoint_;
-    char data_[1024];
+    zq::DatagramBuffer data_;
     // Expires when this object goes, so that a receive completing later
     // never calls into it.
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
@@ -48,7 +50,7 @@ private:
 
     boost::asio::ip::udp::socket socket_;
     boost::asio::ip::udp::endpoint sender_endpoint_;
-    char data_[1024];
+    zq::DatagramBuffer data_;
     // Expires when this object goes, so that a receive completing later
     // never calls into it.
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);

@@ -8,13 +8,15 @@
 #include <memory>
 
 #include "app/trace.h"
+#include "net/port_unreachable.h"
 
 namespace zq {
 
 namespace {
 
+// The bytes of a datagram that are read; the rest of a longer one is ignored.
 constexpr std::size_t kReceiveSize = 1501;
-// One less than the receive size: the last byte is never cleared.
+// One less than the bytes read: the last byte is never cleared.
 constexpr std::size_t kClearedBytes = 1500;
 // Datagrams longer than this would be interpreted, if anything interpreted them.
 constexpr std::size_t kShortestInterpreted = 11;
@@ -30,6 +32,7 @@ UdpBoundSocket::UdpBoundSocket(boost::asio::io_service& ioService, Endpoint loca
         trace("UdpBoundSocket::UdpBoundSocket  UDP SERVER ADDRESS=[%s:%i]\n",
               local.address().to_string().c_str(), static_cast<int>(local.port()));
         socket_.open(local.protocol());
+        portunreachable::ignore(socket_);
         socket_.set_option(boost::asio::socket_base::reuse_address(true));
         socket_.bind(local);
         start_receive();
@@ -75,26 +78,28 @@ void UdpBoundSocket::sendData(std::string message, Endpoint remote)
 void UdpBoundSocket::start_receive()
 {
     trace("<> UdpBoundSocket::start_receive\n");
-    std::memset(data_, 0, kClearedBytes);
+    std::memset(data_.data(), 0, kClearedBytes);
     std::weak_ptr<bool> alive = alive_;
     socket_.async_receive_from(
-        boost::asio::buffer(data_, kReceiveSize), sender_endpoint_,
+        data_.whole(), sender_endpoint_,
         [this, alive](const boost::system::error_code& error, std::size_t bytesTransferred) {
             if (!alive.expired())
                 handle_receive(error, bytesTransferred);
         });
 }
 
-void UdpBoundSocket::handle_receive(const boost::system::error_code& error, std::size_t bytesTransferred)
+void UdpBoundSocket::handle_receive(const boost::system::error_code& error, std::size_t bytesReceived)
 {
     trace("==>  UdpBoundSocket::handle_receive\n");
+    // Only the first kReceiveSize bytes of a longer datagram are read, and it
+    // counts as that long.
+    std::size_t bytesTransferred = bytesReceived < kReceiveSize ? bytesReceived : kReceiveSize;
     // A datagram larger than the buffer still delivers its first bytes.
     if (!error || error == boost::asio::error::message_size) {
         trace("RX DATA FROM=[%s:%i]\n", sender_endpoint_.address().to_string().c_str(),
               static_cast<int>(sender_endpoint_.port()));
-        // A datagram that fills the whole buffer has no zero byte after it.
-        std::size_t received = bytesTransferred < kReceiveSize ? bytesTransferred : kReceiveSize;
-        std::string text(data_, std::find(data_, data_ + received, '\0'));
+        // A datagram that fills all the bytes read has no zero byte after them.
+        std::string text(data_.data(), std::find(data_.data(), data_.data() + bytesTransferred, '\0'));
         trace("SIP RX DATA  bytes_transferred=[%i] data=[%s]\n", static_cast<int>(bytesTransferred),
               text.c_str());
         if (bytesTransferred >= kShortestInterpreted)

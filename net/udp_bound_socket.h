@@ -9,6 +9,8 @@
 #include <boost/asio/io_service.hpp>
 #include <boost/asio/ip/udp.hpp>
 
+#include "net/datagram.h"
+
 namespace zq {
 
 class UdpBoundSocket {
@@ -33,7 +35,7 @@ public:
 private:
     boost::asio::ip::udp::socket socket_;
     Endpoint sender_endpoint_;
-    char data_[1501];
+    DatagramBuffer data_;
     // Expires when this object goes, so that a receive completing later
     // never calls into it.
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);

@@ -5,19 +5,22 @@
 
 #include <algorithm>
 #include <cstring>
+#include <random>
 #include <string>
 
 #include "app/trace.h"
 #include "config/ip_utils.h"
 #include "hostinfo/cpu_usage.h"
 #include "hostinfo/os_description.h"
+#include "net/port_unreachable.h"
 
 namespace zq {
 
 namespace {
 
+// The bytes of a datagram that are read; the rest of a longer one is ignored.
 constexpr std::size_t kReceiveSize = 1501;
-// One less than the receive size: the last byte is never cleared.
+// One less than the bytes read: the last byte is never cleared.
 constexpr std::size_t kClearedBytes = 1500;
 constexpr std::size_t kShortestInterpreted = 11;
 const char kBeaconKeyword[] = "BEACON_CFG_ALARM ";
@@ -95,9 +98,11 @@ std::string endpointToText(const boost::asio::ip::udp::endpoint& endpoint)
 // (the port held by another program) leaves the constructor as an exception.
 UdpZqServer::UdpZqServer(boost::asio::io_service& ioService, unsigned short port)
     : socket_(ioService, boost::asio::ip::udp::endpoint(boost::asio::ip::udp::v4(), port))
+    , rate_limit_(std::random_device()())
 {
     trace("==>  UdpZqServer::UdpZqServer\n");
     try {
+        portunreachable::ignore(socket_);
         std::string serverAddress = hostAddressText() + ":" + kPortText;
         trace("UdpZqServer::UdpZqServer  UDP SERVER ADDRESS=[%s]\n", serverAddress.c_str());
         start_receive();
@@ -129,6 +134,20 @@ const std::string& UdpZqServer::replyHostAddress()
     return host_address_;
 }
 
+// Requests over the reply limit go unanswered; how many is reported at most
+// once a minute, when a request comes.
+bool UdpZqServer::replyAllowed(const boost::asio::ip::udp::endpoint& requester)
+{
+    auto now = RequestRateLimit::Clock::now();
+    bool allowed = !requester.address().is_v4() || rate_limit_.allow(requester.address().to_v4().to_uint(), now);
+    if (std::uint64_t drops = rate_limit_.takeDropsToReport(now)) {
+        std::string count = std::to_string(drops);
+        trace("UdpZqServer  REPLIES DROPPED BY RATE LIMIT=[%s]\n", count.c_str());
+        gEventLog.append("\r ZqServer= UdpZqServer  REPLIES DROPPED BY RATE LIMIT=[", count, "]\r");
+    }
+    return allowed;
+}
+
 unsigned short UdpZqServer::port() const
 {
     boost::system::error_code error;
@@ -139,24 +158,26 @@ unsigned short UdpZqServer::port() const
 void UdpZqServer::start_receive()
 {
     trace("<> UdpZqServer::start_receive\n");
-    std::memset(recv_buffer_, 0, kClearedBytes);
+    std::memset(recv_buffer_.data(), 0, kClearedBytes);
     std::weak_ptr<bool> alive = alive_;
     socket_.async_receive_from(
-        boost::asio::buffer(recv_buffer_, kReceiveSize), remote_endpoint_,
+        recv_buffer_.whole(), remote_endpoint_,
         [this, alive](const boost::system::error_code& error, std::size_t bytesTransferred) {
             if (!alive.expired())
                 handle_receive(error, bytesTransferred);
         });
 }
 
-void UdpZqServer::handle_receive(const boost::system::error_code& error, std::size_t bytesTransferred)
+void UdpZqServer::handle_receive(const boost::system::error_code& error, std::size_t bytesReceived)
 {
     trace("==>  UdpZqServer::handle_receive\n");
-    // A datagram larger than the buffer is taken with the bytes that fit.
+    // Only the first kReceiveSize bytes of a longer datagram are read, and it
+    // counts as that long.
+    std::size_t bytesTransferred = std::min(bytesReceived, kReceiveSize);
     if (!error || error == boost::asio::error::message_size) {
         trace("RX DATA FROM=[%s]\n", endpointToText(remote_endpoint_).c_str());
         trace("SIP RX DATA  bytes_transferred=[%i] data=[%s]\n", static_cast<int>(bytesTransferred),
-              requestText(recv_buffer_, bytesTransferred).c_str());
+              requestText(recv_buffer_.data(), bytesTransferred).c_str());
         if (bytesTransferred >= kShortestInterpreted)
             parseZqMessage(bytesTransferred);
     }
@@ -169,7 +190,7 @@ void UdpZqServer::handle_receive(const boost::system::error_code& error, std::si
 void UdpZqServer::parseZqMessage(std::size_t bytesTransferred)
 {
     trace("UdpZqServer::parseZqMessage\n");
-    std::string text = requestText(recv_buffer_, bytesTransferred);
+    std::string text = requestText(recv_buffer_.data(), bytesTransferred);
     if (text.empty())
         return;
     trace("RX DATA FROM=[%s]\n", endpointToText(remote_endpoint_).c_str());
@@ -203,6 +224,10 @@ void UdpZqServer::handle_BEACON_CFG_ALARM(std::shared_ptr<UdpZqMessage> request)
 void UdpZqServer::handle_STATUS_REQUEST(std::shared_ptr<UdpZqMessage> request)
 {
     trace("UdpZqServer::handle_STATUS_REQUEST");
+    if (!replyAllowed(request->endpoint_)) {
+        request.reset();
+        return;
+    }
     try {
         std::shared_ptr<std::string> reply = std::make_shared<std::string>();
         *reply += "<status>";

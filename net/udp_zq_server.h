@@ -9,6 +9,9 @@
 #include <boost/asio/io_service.hpp>
 #include <boost/asio/ip/udp.hpp>
 
+#include "net/datagram.h"
+#include "net/request_rate_limit.h"
+
 namespace zq {
 
 constexpr unsigned short kRequestPort = 45654;
@@ -63,12 +66,16 @@ private:
     // The host's address for a status reply: looked up afresh at most once
     // per kHostAddressLifetime.
     const std::string& replyHostAddress();
+    // Whether the reply limit lets a reply go to requester; reports the
+    // requests it dropped when a report is due.
+    bool replyAllowed(const boost::asio::ip::udp::endpoint& requester);
 
     boost::asio::ip::udp::socket socket_;
-    char recv_buffer_[1501];
+    DatagramBuffer recv_buffer_;
     std::string host_address_;
     std::chrono::steady_clock::time_point host_address_time_;
     bool have_host_address_ = false;
+    RequestRateLimit rate_limit_;
     // Expires when this object goes, so that a receive completing later
     // never calls into it.
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);

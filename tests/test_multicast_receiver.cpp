@@ -5,6 +5,12 @@
 #include <gtest/gtest.h>
 
 
+#include <netinet/in.h>
+#include <pty.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <chrono>
 #include <memory>
 #include <string>
@@ -129,10 +135,10 @@ TEST_F(Receivers, AnOrvaneConfigurationReachesTheServerWhole)
     EXPECT_EQ(recording::traceTexts(), std::vector<std::string>{"MulticastReceiver::MulticastReceiver\n"});
     EXPECT_EQ(gEventLog.take(), "");
 
-    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
     send(kOrvaneGroup, "beaconCfgAlarm");
     ASSERT_TRUE(runUntilTaken(1, 0));
-    const std::string out = testing::internal::GetCapturedStdout();
+    const std::string out = testing::internal::GetCapturedStderr();
 
     std::vector<std::string> texts = traceOfDatagram(0);
     ASSERT_GE(texts.size(), 4u);
@@ -163,11 +169,11 @@ TEST_F(Receivers, OnlyDatagramsLongerThanTenBytesAreInterpreted)
     MulticastReceiver receiver(io, kOrvaneGroup);
     recording::clearTrace();
 
-    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
     send(kOrvaneGroup, "0123456789");
     send(kOrvaneGroup, "0123456789A");
     ASSERT_TRUE(runUntilTaken(2, 0));
-    const std::string out = testing::internal::GetCapturedStdout();
+    const std::string out = testing::internal::GetCapturedStderr();
 
     EXPECT_EQ(taken().orvane, (std::vector<std::string>{"0123456789", "0123456789A"}));
     EXPECT_EQ(traceOfDatagram(0), (std::vector<std::string>{kOrvaneReceived, "MulticastRX=[0123456789]\n"}));
@@ -259,10 +265,10 @@ TEST_F(Receivers, AZeroByteEndsTheLoggedTextButNotTheConfiguration)
     MulticastReceiver receiver(io, kOrvaneGroup);
     const std::string bytes = std::string("beaconCfgAlarm") + '\0' + kOrvaneConfig.substr(14);
 
-    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
     send(kOrvaneGroup, bytes);
     ASSERT_TRUE(runUntilTaken(1, 0));
-    const std::string out = testing::internal::GetCapturedStdout();
+    const std::string out = testing::internal::GetCapturedStderr();
 
     EXPECT_EQ(taken().orvane, std::vector<std::string>{"beaconCfgAlarm"});
     EXPECT_EQ(gEventLog.take(), "\r MulticastRX= beaconCfgAlarm\r");
@@ -285,6 +291,105 @@ TEST_F(Receivers, AFailedReceiveIsNeitherTracedNorLogged)
     EXPECT_EQ(recording::traceTexts(), std::vector<std::string>{});
     EXPECT_EQ(gEventLog.take(), "");
     EXPECT_EQ(fakecpu::calls().collect, 0);
+}
+
+// The descriptors of this process's UDP sockets bound to port.
+std::vector<int> udpSocketsOnPort(unsigned short port)
+{
+    std::vector<int> found;
+    for (int fd = 3; fd < 1024; ++fd) {
+        sockaddr_in address{};
+        socklen_t length = sizeof address;
+        int type = 0;
+        socklen_t typeLength = sizeof type;
+        if (::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0 &&
+            address.sin_family == AF_INET && ntohs(address.sin_port) == port &&
+            ::getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &typeLength) == 0 && type == SOCK_DGRAM)
+            found.push_back(fd);
+    }
+    return found;
+}
+
+TEST_F(Receivers, AReceiveErrorCostsOnlyThatReceive)
+{
+    // The server's own receivers hold the port too: the receiver's socket is
+    // the one that its construction adds.
+    std::vector<int> others = udpSocketsOnPort(kPort);
+    MulticastReceiver receiver(io, kOrvaneGroup);
+    std::vector<int> mine;
+    for (int fd : udpSocketsOnPort(kPort)) {
+        if (std::find(others.begin(), others.end(), fd) == others.end())
+            mine.push_back(fd);
+    }
+    ASSERT_EQ(mine.size(), 1u);
+    int fd = mine[0];
+    // The platform's own receive error: with IP_RECVERR, an ICMP
+    // port-unreachable for a datagram that the receiver's socket sent ends
+    // its pending receive with "connection refused", as Windows does without
+    // being asked.
+    int on = 1;
+    ASSERT_EQ(::setsockopt(fd, IPPROTO_IP, IP_RECVERR, &on, sizeof on), 0);
+    sockaddr_in nobody{};
+    nobody.sin_family = AF_INET;
+    nobody.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    {
+        udp::socket unused(io, udp::endpoint(boost::asio::ip::address_v4::loopback(), 0));
+        nobody.sin_port = htons(unused.local_endpoint().port());
+    }
+
+    for (std::size_t round = 1; round <= 3; ++round) {
+        ASSERT_EQ(::sendto(fd, "x", 1, 0, reinterpret_cast<sockaddr*>(&nobody), sizeof nobody), 1);
+        // Let the failed receive complete before the next datagram comes.
+        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(100);
+        while (std::chrono::steady_clock::now() < until)
+            io.run_one_for(std::chrono::milliseconds(10));
+        int pending = -1;
+        socklen_t length = sizeof pending;
+        ASSERT_EQ(::getsockopt(fd, SOL_SOCKET, SO_ERROR, &pending, &length), 0);
+        EXPECT_EQ(pending, 0) << "the error was taken by the receive";
+
+        send(kOrvaneGroup, "after error " + std::to_string(round));
+        ASSERT_TRUE(runUntilTaken(round, 0)) << "round " << round;
+    }
+    EXPECT_EQ(taken().orvane.back(), "after error 3");
+    EXPECT_EQ(gEventLog.take().find("ZqServer="), std::string::npos);
+}
+
+TEST_F(Receivers, TheEchoEscapesControlBytesOnATerminalOnly)
+{
+    MulticastReceiver receiver(io, kOrvaneGroup);
+    const std::string bytes = "cfg\x1b]0;owned\x07\x1b[2J\r\nend";
+
+    // Not a terminal: the bytes as they came.
+    testing::internal::CaptureStderr();
+    send(kOrvaneGroup, bytes);
+    ASSERT_TRUE(runUntilTaken(1, 0));
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), bytes + "\n");
+
+    // A terminal: escaped, and nothing else than the escaped text reaches it.
+    int master = -1;
+    int slave = -1;
+    ASSERT_EQ(::openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+    std::fflush(stderr);
+    int saved = ::dup(STDERR_FILENO);
+    ASSERT_GE(::dup2(slave, STDERR_FILENO), 0);
+    send(kOrvaneGroup, bytes);
+    bool taken2 = runUntilTaken(2, 0);
+    std::fflush(stderr);
+    ::dup2(saved, STDERR_FILENO);
+    ::close(saved);
+    ::close(slave);
+    ASSERT_TRUE(taken2);
+    std::string shown;
+    char buffer[256];
+    for (ssize_t n; (n = ::read(master, buffer, sizeof buffer)) > 0;) {
+        shown.append(buffer, static_cast<std::size_t>(n));
+        if (shown.find('\n') != std::string::npos)
+            break;
+    }
+    ::close(master);
+    // The terminal turns the line feed into a carriage return and line feed.
+    EXPECT_EQ(shown, "cfg\\x1b]0;owned\\x07\\x1b[2J\\r\\nend\r\n");
 }
 
 TEST(ReceiverSetUp, APortHeldWithoutReuseDisablesBothReceivers)

@@ -70,6 +70,7 @@ void endDialog(Handle, std::intptr_t result)
 void setItemText(Handle, int id, const std::string& text) { record("text", id, text); }
 void addListLine(Handle, int listId, const std::string& line) { record("line", listId, line); }
 void resetList(Handle, int listId) { record("reset", listId, ""); }
+void trimList(Handle, int listId, std::size_t keep) { record("trim", listId, std::to_string(keep)); }
 void showProgramIcon(Handle, int iconId, int staticId) { record("icon", iconId, std::to_string(staticId)); }
 void reportStartFailure(const std::string& reason) { record("failure", 0, reason); }
 

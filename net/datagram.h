@@ -1,0 +1,41 @@
+// What every socket of the agent shares about receiving one datagram.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+
+#include <boost/asio/buffer.hpp>
+#include <boost/asio/error.hpp>
+#include <boost/system/error_code.hpp>
+
+namespace zq {
+
+// A receive buffer that no IPv4 datagram can overflow (at most 65,507 bytes
+// of data). Into a smaller buffer a datagram that does not fit ends its
+// receive with the message-size error, and on Windows a receive started while
+// such a datagram is queued completes twice, the second time on freed memory.
+// Here every datagram arrives whole; each socket then interprets only as many
+// of its bytes as it reads. The memory is touched only as far as datagrams
+// fill it.
+class DatagramBuffer {
+public:
+    static constexpr std::size_t kSize = 65536;
+
+    char* data() { return mBytes.get(); }
+    const char* data() const { return mBytes.get(); }
+    boost::asio::mutable_buffer whole() { return boost::asio::buffer(mBytes.get(), kSize); }
+
+private:
+    std::unique_ptr<char[]> mBytes{new char[kSize]};
+};
+
+// Whether a receive's error means that the socket is gone (closed, or being
+// closed), so that no further receive can succeed. Every other error (a reset
+// reported for an earlier send, a network reset, a datagram too large) says
+// nothing about the next datagram.
+inline bool socketClosed(const boost::system::error_code& error)
+{
+    return error == boost::asio::error::operation_aborted || error == boost::asio::error::bad_descriptor;
+}
+
+}  // namespace zq
