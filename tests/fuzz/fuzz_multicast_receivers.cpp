@@ -3,7 +3,7 @@
 // loopback inside a private network namespace, and the receivers' I/O is run
 // until each has handled it. A server object (whose own I/O never runs) is
 // there for the configuration to reach. Checked from the rules:
-//   - at most 1024 bytes are taken; they are echoed on standard output whole,
+//   - at most 1024 bytes are taken; they are echoed on standard error whole,
 //     and logged up to the first zero byte; one CPU sample is taken;
 //   - the Orvane receiver hands a text of more than ten bytes that holds
 //     "beaconCfgAlarm" to the configuration processing, all bytes of it, and
@@ -107,8 +107,8 @@ void deliver(const char* group, const std::string& bytes, const std::string& rec
 void checkTaken(const std::string& taken, const std::string& what)
 {
     Harness& h = *gHarness;
-    const std::string echo = fuzz::takeStdout(h.out);
-    FUZZ_CHECK(echo == taken + "\n" + kSampleLine, "standard output [" + fuzz::printable(echo) + "]: " + what);
+    const std::string echo = fuzz::takeOutput(h.out);
+    FUZZ_CHECK(echo == taken + "\n" + kSampleLine, "output [" + fuzz::printable(echo) + "]: " + what);
     const std::string logged(taken.c_str());
     const std::string failure = "*** EXCEPTION  ZqServer::setCrossOver\n";
     const std::string expected =
@@ -130,7 +130,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
     fakehost::set(host);
     gHarness = new Harness;
     Harness& h = *gHarness;
-    h.out = fuzz::captureStdout();
+    h.out = fuzz::captureOutput();
     // The sampler's first call opens the counter; later ones give kCpu.
     CpuUsage::getCpuTotalUsage();
     fakecpu::reset();
@@ -144,7 +144,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
     h.sender.bind(udp::endpoint(boost::asio::ip::address_v4::loopback(), 0));
     gEventLog.take();
     recording::clearTrace();
-    fuzz::takeStdout(h.out);
+    fuzz::takeOutput(h.out);
+    fuzz::releaseOutput();
     return 0;
 }
 
@@ -152,6 +153,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 {
     Harness& h = *gHarness;
     zq::ZqServer& server = *h.server;
+    fuzz::captureOutput();
     const std::string bytes(reinterpret_cast<const char*>(data), std::min(size, kLargestDatagram));
     const std::string taken = bytes.substr(0, kReceiveSize);
     const bool config = taken.size() > 10 && taken.find("beaconCfgAlarm") != std::string::npos;
@@ -187,5 +189,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                "cloud server [" + fuzz::printable(server.mCloudServer.get()) + "], expected [" +
                    fuzz::printable(cloudExpected) + "]: " + what);
     recording::clearTrace();
+    fuzz::releaseOutput();
     return 0;
 }

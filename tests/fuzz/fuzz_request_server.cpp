@@ -104,7 +104,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
     fakehost::set(host);
     gHarness = new Harness;
     Harness& h = *gHarness;
-    h.out = fuzz::captureStdout();
+    h.out = fuzz::captureOutput();
     // The sampler's first call opens the counter; later ones give kCpu.
     CpuUsage::getCpuTotalUsage();
     fakecpu::reset();
@@ -118,13 +118,15 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
     h.reply = statusReply();
     gEventLog.take();
     recording::clearTrace();
-    fuzz::takeStdout(h.out);
+    fuzz::takeOutput(h.out);
+    fuzz::releaseOutput();
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     Harness& h = *gHarness;
+    fuzz::captureOutput();
     const std::string bytes(reinterpret_cast<const char*>(data), std::min(size, kLargestDatagram));
     const std::string what = "datagram [" + fuzz::printable(bytes) + "]";
 
@@ -167,10 +169,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         n = h.client.receive_from(boost::asio::buffer(buffer), from, 0, error);
     }
     FUZZ_CHECK(error == boost::asio::error::would_block, "an unexpected reply: " + what);
-    const std::string printed = fuzz::takeStdout(h.out);
+    const std::string printed = fuzz::takeOutput(h.out);
     FUZZ_CHECK(printed == (answered ? kSampleLine : std::string()),
-               "standard output [" + fuzz::printable(printed) + "]: " + what);
+               "output [" + fuzz::printable(printed) + "]: " + what);
     FUZZ_CHECK(gEventLog.take().empty(), "an event-log entry: " + what);
     recording::clearTrace();
+    fuzz::releaseOutput();
     return 0;
 }
