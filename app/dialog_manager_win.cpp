@@ -67,9 +67,18 @@ void setItemText(Handle dialog, int id, const std::string& text)
     SendDlgItemMessageA(toWindow(dialog), id, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
 }
 
+// The event list is sorted, so a line's place says nothing of its age: each
+// line carries the number of its addition as its item data.
+std::uintptr_t gLinesAdded = 0;
+
 void addListLine(Handle dialog, int listId, const std::string& line)
 {
-    SendDlgItemMessageA(toWindow(dialog), listId, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line.c_str()));
+    LRESULT index =
+        SendDlgItemMessageA(toWindow(dialog), listId, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line.c_str()));
+    if (index >= 0)
+        SendDlgItemMessageA(toWindow(dialog), listId, LB_SETITEMDATA, static_cast<WPARAM>(index),
+                            static_cast<LPARAM>(gLinesAdded));
+    ++gLinesAdded;
 }
 
 void resetList(Handle dialog, int listId)
@@ -79,10 +88,19 @@ void resetList(Handle dialog, int listId)
 
 void trimList(Handle dialog, int listId, std::size_t keep)
 {
-    LRESULT count = SendDlgItemMessageW(toWindow(dialog), listId, LB_GETCOUNT, 0, 0);
-    // LB_DELETESTRING answers with the number of lines left.
-    while (count != LB_ERR && static_cast<std::size_t>(count) > keep)
-        count = SendDlgItemMessageW(toWindow(dialog), listId, LB_DELETESTRING, 0, 0);
+    HWND window = toWindow(dialog);
+    LRESULT count = SendDlgItemMessageW(window, listId, LB_GETCOUNT, 0, 0);
+    if (count == LB_ERR || static_cast<std::size_t>(count) <= keep)
+        return;
+    // The lines added since the list last held keep lines are the newest; one
+    // pass from the end drops every older one.
+    std::uintptr_t oldestKept = gLinesAdded - keep;
+    for (LRESULT index = count - 1; index >= 0; --index) {
+        auto added = static_cast<std::uintptr_t>(SendDlgItemMessageW(window, listId, LB_GETITEMDATA,
+                                                                     static_cast<WPARAM>(index), 0));
+        if (added < oldestKept)
+            SendDlgItemMessageW(window, listId, LB_DELETESTRING, static_cast<WPARAM>(index), 0);
+    }
 }
 
 void showProgramIcon(Handle dialog, int iconId, int staticId)

@@ -17,15 +17,16 @@
 //
 // Under Wine a socket bound to the any-address also receives the datagrams
 // of a group that another socket joined, so a datagram to one group may show
-// twice; the checks count at least one line per datagram, and the last
-// configuration goes to the Orvane group after everything else.
+// twice; the checks look for each datagram's line, and the last
+// configuration goes to the Orvane group after everything else. The event
+// list is sorted, so lines are found by their text, not by their place.
 //
 //   hostile_win.exe WATCHDOG.EXE
+#include "window/agent_window.h"
+
 #include <psapi.h>
 
 #include <random>
-
-#include "window/agent_window.h"
 
 namespace {
 
@@ -38,9 +39,9 @@ const char kOrvaneGroup[] = "224.0.1.224";
 const char kCloudGroup[] = "224.0.2.224";
 const std::size_t kLargest = 65507;
 const std::size_t kListLines = 1000;
-const std::size_t kFloodCount = 20000;
-const std::size_t kFloodBurst = 1000;
-const DWORD kFloodMilliseconds = 60000;
+const std::size_t kFloodCount = 10000;
+const std::size_t kFloodBurst = 500;
+const DWORD kFloodMilliseconds = 120000;
 // Private bytes may rise by the pages that the first flood's event log
 // needs until the dialog drains it.
 const SIZE_T kMemorySlack = 4 * 1024 * 1024;
@@ -139,21 +140,15 @@ std::size_t listCount(HWND dialog)
     return static_cast<std::size_t>(count);
 }
 
-std::string lastListLine(HWND dialog)
+// Whether the event list holds the line of a multicast text.
+bool listHas(HWND dialog, const std::string& text)
 {
     HWND list = GetDlgItem(dialog, kListId);
-    LRESULT count = 0;
-    if (!sendBounded(list, LB_GETCOUNT, 0, 0, &count) || count <= 0)
-        return std::string();
-    wchar_t line[512] = {};
-    DWORD_PTR copied = 0;
-    LRESULT length = 0;
-    if (!sendBounded(list, LB_GETTEXTLEN, static_cast<WPARAM>(count - 1), 0, &length) || length <= 0 ||
-        length >= 512)
-        return std::string();
-    SendMessageTimeoutW(list, LB_GETTEXT, static_cast<WPARAM>(count - 1), reinterpret_cast<LPARAM>(line),
-                        SMTO_ABORTIFHUNG, 3000, &copied);
-    return narrow(line);
+    std::string line = " MulticastRX= " + text;
+    LRESULT index = LB_ERR;
+    return sendBounded(list, LB_FINDSTRINGEXACT, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(line.c_str()),
+                       &index) &&
+           index != LB_ERR;
 }
 
 // Waits up to milliseconds until condition holds.
@@ -210,7 +205,7 @@ std::vector<Case> boundaryCases()
 
 void run(const std::wstring& exe)
 {
-    Agent agent(exe);
+    Agent agent(exe, true);
     if (!check(agent.started(), "the agent starts"))
         return;
     HWND dialog = waitForWindow(agent, true, 20000);
@@ -254,13 +249,17 @@ void run(const std::wstring& exe)
             std::string marker = std::string("marker ") + c.name + (to == &kOrvane ? " orvane" : " cloud");
             sender.send(c.data, *to);
             sender.send(marker, *to);
-            shown = waitUntil(5000, [&] { return lastListLine(dialog).find(marker) != std::string::npos; }) && shown;
+            shown = waitUntil(5000, [&] { return listHas(dialog, marker); }) && shown;
         }
         check(shown && agent.running(), std::string("c ") + c.name + " to each group: the agent goes on",
               agent.state());
     }
 
-    // d: a bounded mixed flood.
+    // d: a bounded mixed flood, after a line that it must push out of the
+    // event list.
+    const std::string first = "the first line before the flood";
+    sender.send(first, kOrvane);
+    bool firstShown = waitUntil(5000, [&] { return listHas(dialog, first); });
     std::mt19937 random(34543);
     auto randomBytes = [&](std::size_t size) {
         std::string bytes(size, '\0');
@@ -293,13 +292,14 @@ void run(const std::wstring& exe)
           std::to_string(unanswered) + " unanswered; " + agent.state());
 
     // The event list: the flood added far more than it keeps.
-    std::string last = "the last line of the flood";
+    const std::string last = "the last line of the flood";
     sender.send(last, kOrvane);
-    bool newestShown = waitUntil(5000, [&] { return lastListLine(dialog).find(last) != std::string::npos; });
+    bool lastShown = waitUntil(5000, [&] { return listHas(dialog, last); });
     std::size_t lines = listCount(dialog);
-    check(newestShown && lines == kListLines,
+    check(firstShown && lastShown && !listHas(dialog, first) && lines == kListLines,
           "the event list keeps its newest " + std::to_string(kListLines) + " lines",
-          std::to_string(lines) + " lines, last " + quoted(lastListLine(dialog)));
+          std::to_string(lines) + " lines; first line shown before " + (firstShown ? "yes" : "no") + ", after " +
+              (listHas(dialog, first) ? "yes" : "no") + "; last line shown " + (lastShown ? "yes" : "no"));
 
     // A configuration after all that takes effect.
     sender.send("<beaconCfgAlarm><srvIpAddr>192.0.2.1</srvIpAddr><srvIpPort>40001</srvIpPort>"

@@ -154,13 +154,24 @@ inline bool isInteger(const std::string& text, int low, int high)
 // out if it is still running then.
 class Agent {
 public:
-    explicit Agent(const std::wstring& exe)
+    // quiet: the agent's standard output and error go to NUL, not to ours.
+    explicit Agent(const std::wstring& exe, bool quiet = false)
     {
         std::wstring commandLine = L"\"" + exe + L"\"";
         STARTUPINFOW startup = {};
         startup.cb = sizeof startup;
-        started_ = CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                                  &process_) != 0;
+        HANDLE nul = INVALID_HANDLE_VALUE;
+        if (quiet) {
+            SECURITY_ATTRIBUTES inherited = {sizeof inherited, nullptr, TRUE};
+            nul = CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherited,
+                              OPEN_EXISTING, 0, nullptr);
+            startup.dwFlags = STARTF_USESTDHANDLES;
+            startup.hStdInput = startup.hStdOutput = startup.hStdError = nul;
+        }
+        started_ = CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, quiet ? TRUE : FALSE, 0, nullptr,
+                                  nullptr, &startup, &process_) != 0;
+        if (nul != INVALID_HANDLE_VALUE)
+            CloseHandle(nul);
     }
     ~Agent()
     {
