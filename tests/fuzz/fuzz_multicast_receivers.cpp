@@ -108,7 +108,9 @@ void checkTaken(const std::string& taken, const std::string& what)
 {
     Harness& h = *gHarness;
     const std::string echo = fuzz::takeStdout(h.out);
-    FUZZ_CHECK(echo == taken + "\n" + kSampleLine, "standard output [" + fuzz::printable(echo) + "]: " + what);
+    FUZZ_CHECK(echo == taken + "\n", "standard output [" + fuzz::printable(echo) + "]: " + what);
+    const std::string sampled = recording::takeDiagnostics();
+    FUZZ_CHECK(sampled == kSampleLine, "diagnostics [" + fuzz::printable(sampled) + "]: " + what);
     const std::string logged(taken.c_str());
     const std::string failure = "*** EXCEPTION  ZqServer::setCrossOver\n";
     const std::string expected =
@@ -144,6 +146,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
     h.sender.bind(udp::endpoint(boost::asio::ip::address_v4::loopback(), 0));
     gEventLog.take();
     recording::clearTrace();
+    recording::takeDiagnostics();
     fuzz::takeStdout(h.out);
     return 0;
 }
