@@ -217,7 +217,8 @@ fi
 mkdir -p "$TMP/later"
 cp "$EXE" "$TMP/later/watchdog.exe"
 cp "$ICON" "$TMP/later/watchdog.ico"
-(cd "$TMP/later" && wixl --arch x64 -D Version=1.0.0.5 -D ExePath=watchdog.exe -D IconPath=watchdog.ico \
+(cd "$TMP/later" && wixl --arch x64 -D Version=1.0.0.5 -D UpgradeBelow=1.0.1 -D ExePath=watchdog.exe \
+    -D IconPath=watchdog.ico \
     -o watchdog-1.0.0.5.msi "$WXS" >"$TMP/wixl.out" 2>&1)
 LATER="$TMP/later/watchdog-1.0.0.5.msi"
 LATER_CODE=$(msi_property "$LATER" ProductCode)
