@@ -42,7 +42,9 @@ SHORTCUT="$PRODUCT.lnk"
 for tool in "$WINE" "$WINESERVER"; do
     [ -x "$tool" ] || { echo "msi: skipped: $tool is missing"; exit $SKIP; }
 done
-command -v wixl >/dev/null 2>&1 || { echo "msi: skipped: wixl is missing"; exit $SKIP; }
+for tool in wixl msiinfo iconv; do
+    command -v "$tool" >/dev/null 2>&1 || { echo "msi: skipped: $tool is missing"; exit $SKIP; }
+done
 if [ -z "${WINEPREFIX:-}" ] || [ ! -f "$WINEPREFIX/system.reg" ] || [ -z "${DISPLAY:-}" ]; then
     echo "msi: skipped: needs the test command's Wine prefix (WINEPREFIX) and X display (DISPLAY)"
     exit $SKIP
