@@ -6,6 +6,7 @@
 // multicast texts until the dialog drains it.
 #pragma once
 
+#include <cstring>
 #include <mutex>
 #include <string>
 
@@ -25,6 +26,29 @@ constexpr std::size_t kTraceBufferSize = 2048;
 // The platform's debugger-output channel: takes one zero-terminated text,
 // from any thread, and adds nothing to it.
 void debugOutput(const char* text);
+
+// The other diagnostics (the CPU sampler's lines and the operating-system
+// description's): one zero-terminated text to standard error, beside the
+// trace, never to standard output, which on Linux is the console view alone.
+// Where the trace is switched off, these are too.
+// The bytes go out as they are, zero bytes included.
+void diagnosticOutput(const char* data, std::size_t length);
+inline void diagnosticOutput(const char* text)
+{
+    diagnosticOutput(text, std::strlen(text));
+}
+
+// Whether the trace and the diagnostics go to standard error on Linux,
+// decided once at start: BRINDLEMOOR_WATCHDOG_TRACE=1 turns them on and =0
+// off. Without it they are on, but where standard error is the systemd
+// journal (the service), so that a network flood cannot flood the journal
+// unless a drop-in asks for the trace. journalStream is the JOURNAL_STREAM
+// variable that systemd sets ("DEVICE:INODE" of the journal's stream, or
+// null), device and inode those of standard error (hasStandardError false
+// when it is closed), traceSetting the BRINDLEMOOR_WATCHDOG_TRACE variable (or
+// null).
+bool traceWanted(const char* journalStream, bool hasStandardError, unsigned long long device,
+                 unsigned long long inode, const char* traceSetting);
 
 // One process-wide text of entries, each starting with a carriage return.
 // Appends and drains are atomic with respect to each other.

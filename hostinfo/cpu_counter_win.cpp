@@ -25,9 +25,12 @@ Status openQuery()
     return statusOf(PdhOpenQueryW(nullptr, 0, &gQuery));
 }
 
+// By its English path, which PDH finds on a Windows of any language; the
+// localized names differ (PdhAddCounterW would fail there, and every sample
+// would read 0).
 void addTotalProcessorCounter()
 {
-    PdhAddCounterW(gQuery, L"\\Processor(_Total)\\% Processor Time", 0, &gCounter);
+    PdhAddEnglishCounterW(gQuery, L"\\Processor(_Total)\\% Processor Time", 0, &gCounter);
 }
 
 Status collect()

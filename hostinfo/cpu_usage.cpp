@@ -11,6 +11,15 @@
 
 namespace {
 
+// One error line, "<call> ***Error: 0x<status>\n", to standard error beside
+// the trace (diagnosticOutput), never to standard output.
+void errorLine(const char* call, cpucounter::Status status)
+{
+    char line[128];
+    std::snprintf(line, sizeof line, "%s ***Error: 0x%X\n", call, static_cast<unsigned>(status));
+    diagnosticOutput(line);
+}
+
 // Process-wide and never reset: the counter, once open, stays open until the
 // process ends. Only the worker thread samples, so no lock guards these.
 bool gFirstCall = true;
@@ -53,8 +62,7 @@ int CpuUsage::getCpuTotalUsage()
     if (gFirstCall) {
         gLastStatus = cpucounter::openQuery();
         if (gLastStatus != 0) {
-            std::printf("PdhOpenQuery() ***Error: 0x%X\n", static_cast<unsigned>(gLastStatus));
-            std::fflush(stdout);
+            errorLine("PdhOpenQuery()", gLastStatus);
             return 0;  // still not started: the next call opens again
         }
         cpucounter::addTotalProcessorCounter();
@@ -65,29 +73,27 @@ int CpuUsage::getCpuTotalUsage()
 
     gLastStatus = cpucounter::collect();
     if (gLastStatus != 0) {
-        std::printf("PhdCollectQueryData() ***Error: 0x%X\n", static_cast<unsigned>(gLastStatus));
+        errorLine("PhdCollectQueryData()", gLastStatus);
         if (gLastStatus == cpucounter::kInvalidHandle)
-            std::printf("PDH_INVALID_HANDLE\n");
+            diagnosticOutput("PDH_INVALID_HANDLE\n");
         else if (gLastStatus == cpucounter::kNoData)
-            std::printf("PDH_NO_DATA\n");
+            diagnosticOutput("PDH_NO_DATA\n");
         else
-            std::printf("Unknown error\n");
-        std::fflush(stdout);
+            diagnosticOutput("Unknown error\n");
         return 0;
     }
 
     double value = 0.0;
     gLastStatus = cpucounter::formattedValue(value);
     if (gLastStatus != 0) {
-        std::printf("PdhGetFormattedCounterValue() ***Error: 0x%X\n",
-                    static_cast<unsigned>(gLastStatus));
-        std::fflush(stdout);
+        errorLine("PdhGetFormattedCounterValue()", gLastStatus);
         return 0;
     }
     gCounterValue = value;
 
     int usage = truncateToSigned8(gCounterValue);
-    std::printf("\n\nCPU Total usage: %3d%%\n", usage);
-    std::fflush(stdout);
+    char line[64];
+    std::snprintf(line, sizeof line, "\n\nCPU Total usage: %3d%%\n", usage);
+    diagnosticOutput(line);
     return usage;
 }

@@ -3,7 +3,7 @@
 // own blanks, so the pieces are simply run together.
 #include "hostinfo/os_description.h"
 
-#include <cstdio>
+#include "app/trace.h"
 
 namespace {
 
@@ -97,8 +97,7 @@ void appendVersion52(const OsVersionRecord& r, std::string& text)
 std::string describeWindowsVersion(const OsVersionRecord& r)
 {
     if (r.platformId != kPlatformWin32Nt || r.majorVersion <= 4) {
-        std::printf("This sample does not support this version of Windows.\n");
-        std::fflush(stdout);
+        diagnosticOutput("This sample does not support this version of Windows.\n");
         return "";
     }
 

@@ -45,19 +45,15 @@ void listenToGroup(udp::socket& socket, const std::string& group)
     socket.set_option(boost::asio::ip::multicast::join_group(boost::asio::ip::make_address(group)));
 }
 
-// The echo of a datagram on standard error, beside the trace (standard
-// output is the console's). A terminal gets control bytes escaped, so that
-// nobody on the network can drive it; a file or a pipe gets the bytes.
+// The echo of a datagram, with the other diagnostics on standard error
+// (standard output is the console's) and switched with them. A terminal gets
+// control bytes escaped, so that nobody on the network can drive it; a file,
+// a pipe or the journal gets the bytes.
 void echoDatagram(const std::string& text)
 {
-    if (::isatty(::fileno(stderr)) != 0) {
-        std::string shown = console::escapeControls(text);
-        std::fwrite(shown.data(), 1, shown.size(), stderr);
-    } else {
-        std::fwrite(text.data(), 1, text.size(), stderr);
-    }
-    std::fwrite("\n", 1, 1, stderr);
-    std::fflush(stderr);
+    std::string line = ::isatty(::fileno(stderr)) != 0 ? console::escapeControls(text) : text;
+    line += '\n';
+    diagnosticOutput(line.data(), line.size());
 }
 
 // What every datagram gets before it is interpreted: the echo, the trace

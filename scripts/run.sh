@@ -11,7 +11,7 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 "$top/scripts/install-deps.sh"
 "$top/scripts/build.sh" linux >/dev/null
 
-agent="$top/build/linux/watchdog"
+agent="$top/build/linux/brindlemoor-watchdog"
 if [ "${1:-}" = "--sandbox" ]; then
   exec unshare --net --fork bash -c \
     'ip link set lo up; ip route add 224.0.0.0/4 dev lo; exec "$0"' "$agent"

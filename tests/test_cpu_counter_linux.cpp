@@ -7,6 +7,7 @@
 #include <fstream>
 #include <string>
 
+#include "fakes/recording_debug_output.h"
 #include "hostinfo/cpu_counter.h"
 #include "hostinfo/cpu_usage.h"
 
@@ -38,16 +39,15 @@ TEST(CpuCounterLinux, SamplesTheBusyShareOfAllProcessors)
 {
     // Through the sampler: the first call opens and takes the reference,
     // returns 0 and prints nothing.
-    testing::internal::CaptureStdout();
+    recording::takeDiagnostics();
     int first = CpuUsage::getCpuTotalUsage();
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(recording::takeDiagnostics(), "");
     EXPECT_EQ(first, 0);
 
     // After a spell of work on this thread, the load since then is above 0.
     burnCpu(std::chrono::milliseconds(300));
-    testing::internal::CaptureStdout();
     int busy = CpuUsage::getCpuTotalUsage();
-    std::string printed = testing::internal::GetCapturedStdout();
+    std::string printed = recording::takeDiagnostics();
     EXPECT_GT(busy, 0);
     EXPECT_LE(busy, 100);
     char expected[64];

@@ -1,28 +1,72 @@
 // The PDH counter, read for real, through the sampler and on its own.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <string>
+#include <vector>
 
 #include <windows.h>
 
+#include "fakes/recording_debug_output.h"
 #include "hostinfo/cpu_counter.h"
 #include "hostinfo/cpu_usage.h"
 
 namespace {
 
+// The names this program imports from pdh.dll, read from its own import
+// table (the names stay in the original thunks after loading).
+std::vector<std::string> pdhImports()
+{
+    const auto* base = reinterpret_cast<const unsigned char*>(GetModuleHandleW(nullptr));
+    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+    const IMAGE_DATA_DIRECTORY& directory = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    std::vector<std::string> names;
+    if (directory.VirtualAddress == 0)
+        return names;
+    for (const auto* library = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + directory.VirtualAddress);
+         library->Name != 0; ++library) {
+        if (_stricmp(reinterpret_cast<const char*>(base + library->Name), "pdh.dll") != 0)
+            continue;
+        DWORD thunks = library->OriginalFirstThunk != 0 ? library->OriginalFirstThunk : library->FirstThunk;
+        for (const auto* thunk = reinterpret_cast<const IMAGE_THUNK_DATA*>(base + thunks); thunk->u1.AddressOfData != 0;
+             ++thunk) {
+            if (IMAGE_SNAP_BY_ORDINAL(thunk->u1.Ordinal))
+                continue;
+            const auto* byName = reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(base + thunk->u1.AddressOfData);
+            names.emplace_back(reinterpret_cast<const char*>(byName->Name));
+        }
+    }
+    return names;
+}
+
+// The counter path is localized on a Windows in another language, where
+// PdhAddCounterW finds no "\\Processor(_Total)\\% Processor Time" and every
+// sample would read 0: the counter must be added by its English path.
+TEST(CpuCounterWin, AddsTheCounterByItsEnglishPath)
+{
+    std::vector<std::string> names = pdhImports();
+    std::string all;
+    for (const std::string& name : names)
+        all += name + " ";
+    auto has = [&names](const char* name) { return std::find(names.begin(), names.end(), name) != names.end(); };
+    EXPECT_TRUE(has("PdhAddEnglishCounterW")) << "imports from pdh.dll: " << all;
+    EXPECT_FALSE(has("PdhAddCounterW")) << "imports from pdh.dll: " << all;
+}
+
 TEST(CpuCounterWin, SamplesTheProcessorTimeCounter)
 {
-    testing::internal::CaptureStdout();
+    recording::takeDiagnostics();
     int first = CpuUsage::getCpuTotalUsage();
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(recording::takeDiagnostics(), "");
     EXPECT_EQ(first, 0);
 
     for (int round = 0; round < 3; ++round) {
         Sleep(200);
-        testing::internal::CaptureStdout();
         int usage = CpuUsage::getCpuTotalUsage();
-        std::string printed = testing::internal::GetCapturedStdout();
+        std::string printed = recording::takeDiagnostics();
         EXPECT_GE(usage, 0);
         EXPECT_LE(usage, 100);
         char expected[64];

@@ -19,9 +19,11 @@ struct Sampled {
 
 Sampled sample()
 {
+    recording::takeDiagnostics();
     testing::internal::CaptureStdout();
     int value = CpuUsage::getCpuTotalUsage();
-    return {value, testing::internal::GetCapturedStdout()};
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "") << "standard output is the console view's";
+    return {value, recording::takeDiagnostics()};
 }
 
 TEST(CpuUsage, TracesConstructionAndDestructionOnly)

@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "fakes/recording_debug_output.h"
 #include "hostinfo/os_description.h"
 
 namespace {
@@ -30,9 +31,11 @@ OsVersionRecord record(std::uint32_t major, std::uint32_t minor, std::uint8_t pr
 // The description, with a check that nothing was printed on the way.
 std::string describe(const OsVersionRecord& r)
 {
+    recording::takeDiagnostics();
     testing::internal::CaptureStdout();
     std::string text = describeWindowsVersion(r);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "") << text;
+    EXPECT_EQ(recording::takeDiagnostics(), "") << text;
     return text;
 }
 
@@ -198,9 +201,12 @@ TEST(DescribeWindowsVersion, UnsupportedVersionsPrintALineAndGiveNothing)
     cases[3].platformId = 1;
     cases[4].platformId = 0;
     for (const OsVersionRecord& r : cases) {
+        recording::takeDiagnostics();
         testing::internal::CaptureStdout();
         std::string text = describeWindowsVersion(r);
-        EXPECT_EQ(testing::internal::GetCapturedStdout(), line)
+        // On standard error beside the trace; standard output is the console view's.
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+        EXPECT_EQ(recording::takeDiagnostics(), line)
             << r.platformId << " " << r.majorVersion << "." << r.minorVersion;
         EXPECT_EQ(text, "");
     }

@@ -74,3 +74,26 @@ TEST(EventLog, DrainsDuringAppendsLoseAndRepeatNothing)
     for (std::size_t at = 0; at < drained.size(); at += entry.size())
         ASSERT_EQ(drained.compare(at, entry.size(), entry), 0) << "entry torn at " << at;
 }
+
+// On Linux the trace (and the diagnostics beside it) go to standard error,
+// but where that is the systemd journal: the service traces only when its
+// environment asks for it, so that a flood of requests cannot flood the
+// journal. The journal's stream is named by JOURNAL_STREAM ("DEVICE:INODE").
+TEST(TraceSwitch, OffOnTheJournalUnlessAskedFor)
+{
+    // A terminal, a file or a pipe: no JOURNAL_STREAM, or another stream.
+    EXPECT_TRUE(traceWanted(nullptr, true, 8, 1234, nullptr));
+    EXPECT_TRUE(traceWanted("8:99", true, 8, 1234, nullptr));
+    EXPECT_TRUE(traceWanted("9:1234", true, 8, 1234, nullptr));
+    // Standard error is the journal's stream: off, unless the variable is 1.
+    EXPECT_FALSE(traceWanted("8:1234", true, 8, 1234, nullptr));
+    EXPECT_FALSE(traceWanted("8:1234", true, 8, 1234, ""));
+    EXPECT_FALSE(traceWanted("8:1234", true, 8, 1234, "yes"));
+    EXPECT_TRUE(traceWanted("8:1234", true, 8, 1234, "1"));
+    // The variable also turns it off anywhere.
+    EXPECT_FALSE(traceWanted(nullptr, true, 8, 1234, "0"));
+    // A closed standard error, or a malformed variable, is not the journal.
+    EXPECT_TRUE(traceWanted("0:0", false, 0, 0, nullptr));
+    for (const char* malformed : {"", ":", "8:", ":1234", "8:1234x", "x8:1234", "8-1234"})
+        EXPECT_TRUE(traceWanted(malformed, true, 8, 1234, nullptr)) << malformed;
+}

@@ -4,10 +4,10 @@
 #   console_agent.sh AGENT PEER UNIT
 #
 # AGENT is the agent's Linux executable, PEER the watchdog-peer tool, UNIT the
-# systemd unit packaging/watchdog.service. Needs root: the script moves itself
-# into a network namespace of its own (loopback up, multicast routed over
-# loopback) before anything starts, so the agent's ports and groups are used
-# there only, whether or not the caller is isolated already.
+# systemd unit packaging/brindlemoor-watchdog.service. Needs root: the script
+# moves itself into a network namespace of its own (loopback up, multicast
+# routed over loopback) before anything starts, so the agent's ports and
+# groups are used there only, whether or not the caller is isolated already.
 #
 # Checks:
 #   a  with standard input from /dev/null the agent prints its state and the
@@ -19,7 +19,10 @@
 #   d  a received multicast text with control characters shows escaped in
 #      its event line;
 #   e  the systemd unit passes systemd-analyze verify, and the agent starts
-#      and stops under an approximation of the unit's sandbox.
+#      and stops under an approximation of the unit's sandbox; with standard
+#      error on the journal (as under the unit) the trace and the CPU
+#      sampler's lines are off unless the drop-in's BRINDLEMOOR_WATCHDOG_TRACE=1
+#      turns them on, and the sampler's lines never reach standard output.
 set -u
 source "$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")/../lib/common.sh"
 
@@ -316,13 +319,15 @@ if command -v systemd-analyze >/dev/null 2>&1; then
     # verify checks that ExecStart names an executable: a copy points at the
     # built agent instead of the installed one.
     mkdir -p "$TMP/unit"
-    sed "s|^ExecStart=.*|ExecStart=$AGENT|" "$UNIT" >"$TMP/unit/watchdog.service"
-    grep -q "^ExecStart=/usr/local/bin/watchdog\$" "$UNIT"
-    check "e the unit starts /usr/local/bin/watchdog" "$?" "$(grep '^ExecStart' "$UNIT")"
-    systemd-analyze verify "$TMP/unit/watchdog.service" >"$TMP/verify.out" 2>&1
+    unit_name=$(basename "$UNIT")
+    sed "s|^ExecStart=.*|ExecStart=$AGENT|" "$UNIT" >"$TMP/unit/$unit_name"
+    grep -q "^ExecStart=/usr/bin/brindlemoor-watchdog\$" "$UNIT"
+    check "e the unit starts /usr/bin/brindlemoor-watchdog" "$?" "$(grep '^ExecStart' "$UNIT")"
+    # The man page that the unit names is installed by the package only.
+    systemd-analyze verify --man=no "$TMP/unit/$unit_name" >"$TMP/verify.out" 2>&1
     rc=$?
     check "e systemd-analyze verify reports no errors or warnings for the unit" \
-        "$([ $rc -eq 0 ] && ! grep -q 'watchdog.service' "$TMP/verify.out"; echo $?)" \
+        "$([ $rc -eq 0 ] && ! grep -q "$unit_name" "$TMP/verify.out"; echo $?)" \
         "exit $rc: $(tr '\n' '|' <"$TMP/verify.out")"
 else
     echo "SKIP: systemd-analyze not available"
@@ -374,7 +379,7 @@ if command -v setpriv >/dev/null 2>&1; then
         nnp=$(awk '/^NoNewPrivs:/ {print $2}' "/proc/$pid/status")
         root_ro=$(awk '$5 == "/" {print $6}' "/proc/$pid/mountinfo" | tail -n 1)
         check "e the sandboxed process is the agent, without a terminal, in its own session, as uid 65534 with no new privileges and / read-only" \
-            "$([ "$comm" = watchdog ] && [ "${stat[6]}" = 0 ] && [ "${stat[5]}" = "$pid" ] && [ "$uid" = 65534 ] &&
+            "$([ "$comm" = "$(basename "$AGENT" | cut -c 1-15)" ] && [ "${stat[6]}" = 0 ] && [ "${stat[5]}" = "$pid" ] && [ "$uid" = 65534 ] &&
                 [ "$nnp" = 1 ] && [[ ,$root_ro, == *,ro,* ]]; echo $?)" \
             "comm $comm, tty ${stat[6]}, session ${stat[5]}, uid $uid, NoNewPrivs $nnp, / $root_ro"
         stop_agent "$pid" TERM
@@ -390,6 +395,48 @@ if command -v setpriv >/dev/null 2>&1; then
 else
     echo "SKIP: e the sandboxed start: setpriv not available"
 fi
+
+# Standard error on the journal, as systemd sets it up for the unit: the
+# journal's stream is named by JOURNAL_STREAM (its device and inode), here a
+# file of ours in its place. The trace and the sampler's lines stay off, the
+# console's lines do not; the drop-in's variable turns them back on. The
+# first tick comes 6 s after the start and the first CPU line one tick later.
+for traced in 1 0; do
+    name=journal-$traced
+    : >"$TMP/$name.err"
+    stream=$(stat -c '%d:%i' "$TMP/$name.err")
+    if [ "$traced" = 1 ]; then
+        start_agent "$name" env JOURNAL_STREAM="$stream" BRINDLEMOOR_WATCHDOG_TRACE=1
+    else
+        start_agent "$name" env -u BRINDLEMOOR_WATCHDOG_TRACE JOURNAL_STREAM="$stream"
+    fi
+    pid=$AGENT_PID
+    if ! wait_until 15 agent_ready "$TMP/$name.out"; then
+        fail "e ($name) the agent starts with standard error on the journal" \
+            "alive: $(alive "$pid" && echo yes || echo no)"
+        show "$TMP/$name.err"
+        stop_agent "$pid" KILL
+        continue
+    fi
+    if [ "$traced" = 1 ]; then
+        wait_for "$TMP/$name.err" '^CPU Total usage: ' 12
+        stop_agent "$pid" TERM
+        check "e with BRINDLEMOOR_WATCHDOG_TRACE=1 the trace and the CPU sampler's lines reach the journal" \
+            "$(grep -aq 'ZqServer::handle_timer' "$TMP/$name.err" && grep -aq '^CPU Total usage: ' "$TMP/$name.err"
+                echo $?)" "standard error: $(grep -a 'CPU\|handle_timer' "$TMP/$name.err" | head -n 3 | tr '\n' '|')"
+        # Standard output is the window: the sampler's line of every tick
+        # goes to standard error with the trace.
+        check "e the CPU sampler's lines are not among the console's lines on standard output" \
+            "$(! grep -aq 'CPU Total usage' "$TMP/$name.out"; echo $?)" \
+            "$(grep -ac 'CPU Total usage' "$TMP/$name.out") sampler lines on standard output"
+    else
+        sleep 8   # as long as the first CPU line took above, and more
+        stop_agent "$pid" TERM
+        check "e on the journal the agent writes no trace and no sampler line, only its console lines" \
+            "$([ ! -s "$TMP/$name.err" ] && [ "$STOP_RC" = 0 ] && ! grep -aq 'CPU Total usage' "$TMP/$name.out"
+                echo $?)" "exit $STOP_RC, standard error: $(head -c 200 "$TMP/$name.err" | tr '\n' '|')"
+    fi
+done
 
 echo "console: run took $((($(now_ms) - SCRIPT_START) / 1000)) s"
 echo "console: $PASSED passed, $FAILED failed"

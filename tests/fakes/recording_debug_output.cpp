@@ -8,12 +8,19 @@
 namespace {
 std::mutex gMutex;
 std::vector<std::string> gTexts;
+std::string gDiagnostics;
 }  // namespace
 
 void debugOutput(const char* text)
 {
     std::lock_guard<std::mutex> lock(gMutex);
     gTexts.emplace_back(text);
+}
+
+void diagnosticOutput(const char* data, std::size_t length)
+{
+    std::lock_guard<std::mutex> lock(gMutex);
+    gDiagnostics.append(data, length);
 }
 
 namespace recording {
@@ -43,6 +50,14 @@ void clearTrace()
 {
     std::lock_guard<std::mutex> lock(gMutex);
     gTexts.clear();
+}
+
+std::string takeDiagnostics()
+{
+    std::lock_guard<std::mutex> lock(gMutex);
+    std::string taken;
+    taken.swap(gDiagnostics);
+    return taken;
 }
 
 }  // namespace recording

@@ -1,4 +1,5 @@
-// A trace sink that records every text, for tests that check trace lines.
+// A trace sink that records every text, for tests that check trace lines,
+// and the standard-error diagnostics apart from them.
 #pragma once
 
 #include <cstddef>
@@ -13,5 +14,9 @@ std::string traceJoined();
 // How many recorded texts are exactly text.
 std::size_t traceCount(const std::string& text);
 void clearTrace();
+
+// The diagnostics written since the last take (the CPU sampler's and the
+// operating-system description's lines), run together; taking empties them.
+std::string takeDiagnostics();
 
 }  // namespace recording

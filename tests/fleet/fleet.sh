@@ -47,6 +47,8 @@ PEER=${2:?usage: fleet.sh AGENT PEER}
 require_root_and_tools fleet "to build network namespaces" ip unshare mount hostname timeout awk ps sort
 require_executables fleet "$AGENT" "$PEER"
 AGENT=$(readlink -f "$AGENT")
+# The agent's process name: its file name, cut to the kernel's 15 characters.
+AGENT_COMM=$(basename "$AGENT" | cut -c 1-15)
 PEER=$(readlink -f "$PEER")
 
 N=${FLEET_AGENTS:-50}
@@ -170,7 +172,7 @@ print_diagnosis() {
 
 agent_alive() {
     local pid=${AGENT_PID[$1]:-}
-    [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null && [ "$(cat "/proc/$pid/comm" 2>/dev/null)" = watchdog ]
+    [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null && [ "$(cat "/proc/$pid/comm" 2>/dev/null)" = "$AGENT_COMM" ]
 }
 
 # tick_of_line K LINE: the number of the tick that trace line LINE of agent K
@@ -272,7 +274,7 @@ finish() {
     check "no namespace of the run is left (ip netns list)" "$([ "$left" = 0 ]; echo $?)" \
         "left: $(ip netns list | grep -- "^$PREFIX-" | tr '\n' ' ')"
     for pid in "${AGENT_PID[@]}"; do
-        [ -n "$pid" ] && [ "$(cat "/proc/$pid/comm" 2>/dev/null)" = watchdog ] && gone=$((gone + 1))
+        [ -n "$pid" ] && [ "$(cat "/proc/$pid/comm" 2>/dev/null)" = "$AGENT_COMM" ] && gone=$((gone + 1))
     done
     check "no agent process is left" "$([ $gone = 0 ]; echo $?)" "$gone agent PIDs still alive"
     took=$((($(now_ms) - SCRIPT_START) / 1000))

@@ -107,8 +107,12 @@ void deliver(const char* group, const std::string& bytes, const std::string& rec
 void checkTaken(const std::string& taken, const std::string& what)
 {
     Harness& h = *gHarness;
-    const std::string echo = fuzz::takeOutput(h.out);
-    FUZZ_CHECK(echo == taken + "\n" + kSampleLine, "output [" + fuzz::printable(echo) + "]: " + what);
+    const std::string printed = fuzz::takeStdout(h.out);
+    FUZZ_CHECK(printed.empty(), "standard output [" + fuzz::printable(printed) + "]: " + what);
+    // The echo, then the sampler's line.
+    const std::string diagnostics = recording::takeDiagnostics();
+    FUZZ_CHECK(diagnostics == taken + "\n" + kSampleLine,
+               "diagnostics [" + fuzz::printable(diagnostics) + "]: " + what);
     const std::string logged(taken.c_str());
     const std::string failure = "*** EXCEPTION  ZqServer::setCrossOver\n";
     const std::string expected =
@@ -130,7 +134,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
     fakehost::set(host);
     gHarness = new Harness;
     Harness& h = *gHarness;
-    h.out = fuzz::captureOutput();
+    h.out = fuzz::captureStdout();
     // The sampler's first call opens the counter; later ones give kCpu.
     CpuUsage::getCpuTotalUsage();
     fakecpu::reset();
@@ -144,8 +148,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
     h.sender.bind(udp::endpoint(boost::asio::ip::address_v4::loopback(), 0));
     gEventLog.take();
     recording::clearTrace();
-    fuzz::takeOutput(h.out);
-    fuzz::releaseOutput();
+    recording::takeDiagnostics();
+    fuzz::takeStdout(h.out);
     return 0;
 }
 
@@ -153,7 +157,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 {
     Harness& h = *gHarness;
     zq::ZqServer& server = *h.server;
-    fuzz::captureOutput();
     const std::string bytes(reinterpret_cast<const char*>(data), std::min(size, kLargestDatagram));
     const std::string taken = bytes.substr(0, kReceiveSize);
     const bool config = taken.size() > 10 && taken.find("beaconCfgAlarm") != std::string::npos;
@@ -189,6 +192,5 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                "cloud server [" + fuzz::printable(server.mCloudServer.get()) + "], expected [" +
                    fuzz::printable(cloudExpected) + "]: " + what);
     recording::clearTrace();
-    fuzz::releaseOutput();
     return 0;
 }

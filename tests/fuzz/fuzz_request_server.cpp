@@ -6,7 +6,7 @@
 //   - a reply comes exactly when more than ten bytes arrived and the text
 //     holds "STATUS_REQUEST " but not "BEACON_CFG_ALARM ", and it is the
 //     status document byte for byte, sent from the server's port, with one
-//     fresh CPU sample (the sampler prints each sample on standard output);
+//     fresh CPU sample (the sampler writes each sample to standard error);
 //   - the trace of the datagram is the documented sequence;
 //   - the server takes the next datagram afterwards.
 #include <algorithm>
@@ -104,7 +104,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
     fakehost::set(host);
     gHarness = new Harness;
     Harness& h = *gHarness;
-    h.out = fuzz::captureOutput();
+    h.out = fuzz::captureStdout();
     // The sampler's first call opens the counter; later ones give kCpu.
     CpuUsage::getCpuTotalUsage();
     fakecpu::reset();
@@ -118,15 +118,14 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
     h.reply = statusReply();
     gEventLog.take();
     recording::clearTrace();
-    fuzz::takeOutput(h.out);
-    fuzz::releaseOutput();
+    recording::takeDiagnostics();
+    fuzz::takeStdout(h.out);
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     Harness& h = *gHarness;
-    fuzz::captureOutput();
     const std::string bytes(reinterpret_cast<const char*>(data), std::min(size, kLargestDatagram));
     const std::string what = "datagram [" + fuzz::printable(bytes) + "]";
 
@@ -169,11 +168,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         n = h.client.receive_from(boost::asio::buffer(buffer), from, 0, error);
     }
     FUZZ_CHECK(error == boost::asio::error::would_block, "an unexpected reply: " + what);
-    const std::string printed = fuzz::takeOutput(h.out);
-    FUZZ_CHECK(printed == (answered ? kSampleLine : std::string()),
-               "output [" + fuzz::printable(printed) + "]: " + what);
+    const std::string printed = fuzz::takeStdout(h.out);
+    FUZZ_CHECK(printed.empty(), "standard output [" + fuzz::printable(printed) + "]: " + what);
+    const std::string sampled = recording::takeDiagnostics();
+    FUZZ_CHECK(sampled == (answered ? kSampleLine : std::string()),
+               "diagnostics [" + fuzz::printable(sampled) + "]: " + what);
     FUZZ_CHECK(gEventLog.take().empty(), "an event-log entry: " + what);
     recording::clearTrace();
-    fuzz::releaseOutput();
     return 0;
 }

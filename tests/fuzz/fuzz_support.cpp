@@ -30,49 +30,20 @@ void isolateNetwork()
     }
 }
 
-namespace {
-
-int gCapture = -1;
-int gOriginalOut = -1;
-int gOriginalErr = -1;
-
-}  // namespace
-
-int captureOutput()
+int captureStdout()
 {
     std::fflush(stdout);
-    std::fflush(stderr);
-    if (gCapture < 0) {
-        gCapture = ::memfd_create("fuzz-output", 0);
-        gOriginalOut = ::dup(STDOUT_FILENO);
-        gOriginalErr = ::dup(STDERR_FILENO);
-        if (gCapture < 0 || gOriginalOut < 0 || gOriginalErr < 0) {
-            std::fprintf(stderr, "fuzz: cannot capture the output: %s\n", std::strerror(errno));
-            std::exit(1);
-        }
-    }
-    if (::dup2(gCapture, STDOUT_FILENO) < 0 || ::dup2(gCapture, STDERR_FILENO) < 0) {
-        releaseOutput();
-        std::fprintf(stderr, "fuzz: cannot capture the output: %s\n", std::strerror(errno));
+    int fd = ::memfd_create("fuzz-stdout", 0);
+    if (fd < 0 || ::dup2(fd, STDOUT_FILENO) < 0) {
+        std::fprintf(stderr, "fuzz: cannot capture standard output: %s\n", std::strerror(errno));
         std::exit(1);
     }
-    return gCapture;
+    return fd;
 }
 
-void releaseOutput()
-{
-    if (gCapture < 0)
-        return;
-    std::fflush(stdout);
-    std::fflush(stderr);
-    ::dup2(gOriginalOut, STDOUT_FILENO);
-    ::dup2(gOriginalErr, STDERR_FILENO);
-}
-
-std::string takeOutput(int fd)
+std::string takeStdout(int fd)
 {
     std::fflush(stdout);
-    std::fflush(stderr);
     std::string written;
     char buffer[4096];
     off_t offset = 0;
@@ -83,8 +54,8 @@ std::string takeOutput(int fd)
         written.append(buffer, static_cast<std::size_t>(n));
         offset += n;
     }
-    if (::ftruncate(fd, 0) != 0 || ::lseek(fd, 0, SEEK_SET) != 0)
-        fail("the captured output can be emptied", std::strerror(errno));
+    if (::ftruncate(fd, 0) != 0 || std::fseek(stdout, 0, SEEK_SET) != 0)
+        fail("standard output can be emptied", std::strerror(errno));
     return written;
 }
 
@@ -109,7 +80,6 @@ std::string printable(const std::string& text)
 
 void fail(const char* what, const std::string& detail)
 {
-    releaseOutput();
     std::fprintf(stderr, "fuzz: expectation broken: %s\n", what);
     if (!detail.empty())
         std::fprintf(stderr, "fuzz:   %s\n", detail.c_str());

@@ -17,16 +17,11 @@ namespace fuzz {
 // the machine's real network.
 void isolateNetwork();
 
-// Sends the process's standard output and standard error, in the order
-// written, to one file of its own (the multicast receivers echo every
-// datagram there, the sampler prints its lines) and returns its descriptor.
-// Each input captures while it runs and releases before it returns, so that
-// the fuzzer's own reports reach the real standard error.
-int captureOutput();
-// Gives standard output and standard error back; fail() does so first.
-void releaseOutput();
-// What has been written since the last call; empties the file.
-std::string takeOutput(int fd);
+// Sends the process's standard output to a file of its own (the multicast
+// receivers echo every datagram there) and returns its descriptor.
+int captureStdout();
+// What has been written to standard output since the last call; empties it.
+std::string takeStdout(int fd);
 
 // The text for a report: printable ASCII, everything else as \xNN, cut after
 // a few hundred characters.

@@ -2,7 +2,7 @@
 # The bench: the watch-dog agent, Net-SNMP's snmpd and a minimal UDP echo
 # server (the floor), measured side by side in one run, with the targets.
 #
-#   bash tools/bench/bench.sh --agent build/linux/watchdog --tools build/linux/tools/bench
+#   bash tools/bench/bench.sh --agent build/linux/brindlemoor-watchdog --tools build/linux/tools/bench
 #   (or: cmake --build build/linux --target bench)
 #
 # Needs root (namespaces), snmpd (Debian packages snmpd and snmp; see
