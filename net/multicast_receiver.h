@@ -10,6 +10,8 @@
 #include <boost/asio/io_service.hpp>
 #include <boost/asio/ip/udp.hpp>
 
+#include "net/group_membership.h"
+
 class MulticastReceiver {
 public:
     // Never throws: a set-up failure is traced and logged, and the receiver
@@ -22,10 +24,16 @@ public:
     void handle_receive_from(const boost::system::error_code& error, std::size_t bytesReceived);
     void parseMcZqMessage(const std::string& text);
 
+    // Joins the group on the interfaces that have come up since, and
+    // again where a join failed; the server calls it when the host's
+    // addresses change.
+    void rejoin();
+
 private:
     void start_receive();
 
     boost::asio::ip::udp::socket socket_;
+    GroupMembership membership_;
     boost::asio::ip::udp::endpoint sender_endpoint_;
     char data_[1024];
     // Expires when this object goes, so that a receive completing later
@@ -43,10 +51,16 @@ public:
     void handle_receive_from(const boost::system::error_code& error, std::size_t bytesReceived);
     void parseMcZqMessage(const std::string& text);
 
+    // Joins the group on the interfaces that have come up since, and
+    // again where a join failed; the server calls it when the host's
+    // addresses change.
+    void rejoin();
+
 private:
     void start_receive();
 
     boost::asio::ip::udp::socket socket_;
+    GroupMembership membership_;
     boost::asio::ip::udp::endpoint sender_endpoint_;
     char data_[1024];
     // Expires when this object goes, so that a receive completing later
