@@ -35,9 +35,7 @@ void GroupMembership::join(boost::asio::ip::udp::socket& socket)
     if (!systemChosen_) {
         socket.set_option(multicast::join_group(group_), error);
         systemChosen_ = joined(error);
-        if (systemChosen_)
-            trace("GroupMembership::join [%s] on the system's interface\n", group_.to_string().c_str());
-        else
+        if (!systemChosen_)
             trace("GroupMembership::join [%s] on the system's interface failed [%s]\n",
                   group_.to_string().c_str(), error.message().c_str());
     }

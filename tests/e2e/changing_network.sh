@@ -38,7 +38,7 @@ if [ "${3:-}" = --wine ]; then
 fi
 WINE_LOADER=/usr/lib/wine/wine64
 
-tools=(ip unshare mount hostname timeout awk ps)
+tools=(ip ss unshare mount hostname timeout awk ps)
 [ -n "$WINE_PREFIX_SOURCE" ] && tools+=(Xvfb "$WINE_LOADER")
 require_root_and_tools net-e2e "to build network namespaces" "${tools[@]}"
 require_executables net-e2e "$PEER"
@@ -163,12 +163,11 @@ start_agent() {
             >"$HOST_DIR/agent.out" 2>"$HOST_DIR/agent.err" &
     else
         # Wine's own server makes the sockets: it must run in this network
-        # namespace, so it gets a /tmp of its own (no other copy is found)
-        # and a copy of the prefix. The wrapper stays the agent's parent and
+        # namespace, which a copy of the prefix ensures (a server is found
+        # by its prefix's inode). The wrapper stays the agent's parent and
         # ends the display and Wine's server after it.
-        ip netns exec "$NS_AGENT" unshare --uts --mount -- bash -c '
+        ip netns exec "$NS_AGENT" unshare --uts -- bash -c '
             hostname "$1" || exit 125
-            mount -t tmpfs tmpfs /tmp || exit 125
             export WINEPREFIX=$2/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
             display_file=$2/display
             Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$display_file" 2>/dev/null &
@@ -202,10 +201,28 @@ stop_agent() {
     AGENT_PID=
 }
 
-# The agent's first tick comes 6 s after its start; under Wine the start
-# itself takes a few seconds more.
+# wait_agent_up: true once the agent holds its request port (its server is
+# built; the first tick follows 6 s later), false after 60 s. Under Wine the
+# start itself takes a few seconds.
+wait_agent_up() {
+    local deadline=$(($(now_ms) + 60000))
+    while [ "$(now_ms)" -lt "$deadline" ]; do
+        ip netns exec "$NS_AGENT" ss -Huln 'sport = :45654' 2>/dev/null | grep -q . && return 0
+        is_child "$AGENT_PID" || return 1
+        sleep 0.2
+    done
+    return 1
+}
 FIRST_TICK_S=7
-[ -n "$WINE_PREFIX_SOURCE" ] && FIRST_TICK_S=20
+
+# start_agent_and_wait NAME: starts the agent and waits until it is up.
+start_agent_and_wait() {
+    start_agent
+    if ! wait_agent_up; then
+        fail "$1: the agent starts" "no socket on port 45654 within 60 s"
+        return 1
+    fi
+}
 
 # send_config: one Orvane configuration (threshold 101 %: no alarm).
 send_config() {
@@ -248,7 +265,7 @@ scenario_loopback_name() {
     ip -n "$NS_AGENT" link set eth0 up
     ip -n "$NS_AGENT" route add 224.0.0.0/4 dev eth0
     sleep 1  # the bridge port's forwarding state
-    start_agent
+    start_agent_and_wait $name || { remove_agent_host; return; }
     sleep "$FIRST_TICK_S"
     REPORTS_BEFORE=$(count_datagrams "$TMP/orvane.out" "<wdStatus>")
     send_config
@@ -299,7 +316,7 @@ scenario_two_interfaces() {
     # The system's choice for multicast is the office interface.
     ip -n "$NS_AGENT" route add 224.0.0.0/4 dev eth1
     sleep 1
-    start_agent
+    start_agent_and_wait $name || { remove_agent_host; return; }
     sleep "$FIRST_TICK_S"
     REPORTS_BEFORE=$(count_datagrams "$TMP/orvane.out" "<wdStatus>")
     send_config
@@ -311,7 +328,7 @@ scenario_late_network() {
     local name=late-network
     new_agent_host $name || { fail "$name: agent host set up"; return; }
     printf '127.0.0.1 localhost\n127.0.1.1 %s\n' "$HOST_NAME" >"$HOST_DIR/hosts"
-    start_agent
+    start_agent_and_wait $name || { remove_agent_host; return; }
     sleep 3
     ip -n "$NS_AGENT" addr add "$AGENT_IP/24" dev eth0
     ip -n "$NS_AGENT" link set eth0 up
@@ -320,7 +337,7 @@ scenario_late_network() {
     sleep 6
     REPORTS_BEFORE=$(count_datagrams "$TMP/orvane.out" "<wdStatus>")
     send_config
-    expect_report "$name" "$AGENT_IP" $((FIRST_TICK_S + 3))
+    expect_report "$name" "$AGENT_IP" 5
     remove_agent_host
 }
 
