@@ -13,7 +13,7 @@
 struct AddressWatch::Impl {
     explicit Impl(boost::asio::io_service& service) : ioService(service) {}
 
-    static VOID NETIOAPI_API_ changed(PVOID context, PMIB_UNICASTIPADDRESS_ROW, MIB_NOTIFICATION_TYPE type)
+    static VOID WINAPI changed(PVOID context, PMIB_UNICASTIPADDRESS_ROW, MIB_NOTIFICATION_TYPE type)
     {
         // The initial notification is not a change.
         if (type == MibInitialNotification)

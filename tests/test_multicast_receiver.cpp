@@ -346,8 +346,8 @@ TEST(ReceiverJoins, AnInterfaceThatComesUpLaterHearsTheGroupAfterRejoin)
 
     // A second interface comes up; the system's choice for multicast stays
     // loopback.
-    ASSERT_EQ(std::system("ip link add zq-d0 type dummy && ip addr add 10.9.0.1/24 dev zq-d0 && "
-                          "ip link set zq-d0 up"),
+    ASSERT_EQ(std::system("ip link add zq-d0 type veth peer name zq-d1 && ip addr add 10.9.0.1/24 dev zq-d0 && "
+                          "ip link set zq-d1 up && ip link set zq-d0 up"),
               0);
     fakehost::Host host;
     host.interfaces = {"10.9.0.1"};

@@ -129,15 +129,18 @@ setup_lan() {
 
 # new_agent_host NAME: a fresh agent host with eth0 on the bridge, link down
 # and without addresses, and a directory of its own for its files.
+HOSTS_MADE=0
 new_agent_host() {
+    HOSTS_MADE=$((HOSTS_MADE + 1))
+    local port=p-agent$HOSTS_MADE
     NS_AGENT=zq-nag-$1-$$
     ALL_NS+=("$NS_AGENT")
     HOST_DIR=$TMP/$1
     mkdir -p "$HOST_DIR"
     ip netns add "$NS_AGENT" || return 1
     ip -n "$NS_AGENT" link set lo up || return 1
-    ip -n "$NS_AGENT" link add eth0 type veth peer name p-$1 netns "$NS_LAN" || return 1
-    ip -n "$NS_LAN" link set "p-$1" master br0 up || return 1
+    ip -n "$NS_AGENT" link add eth0 type veth peer name "$port" netns "$NS_LAN" || return 1
+    ip -n "$NS_LAN" link set "$port" master br0 up || return 1
     printf 'multi on\n' >"$HOST_DIR/host.conf"
     printf 'hosts: files\n' >"$HOST_DIR/nsswitch.conf"
 }
@@ -308,7 +311,8 @@ scenario_two_interfaces() {
     new_agent_host $name || { fail "$name: agent host set up"; return; }
     printf '127.0.0.1 localhost\n%s %s\n%s %s\n' "$OFFICE_IP" "$HOST_NAME" "$AGENT_IP" "$HOST_NAME" \
         >"$HOST_DIR/hosts"
-    ip -n "$NS_AGENT" link add eth1 type dummy
+    ip -n "$NS_AGENT" link add eth1 type veth peer name eth1-end
+    ip -n "$NS_AGENT" link set eth1-end up
     ip -n "$NS_AGENT" addr add "$OFFICE_IP/24" dev eth1
     ip -n "$NS_AGENT" addr add "$AGENT_IP/24" dev eth0
     ip -n "$NS_AGENT" link set eth1 up
