@@ -152,9 +152,10 @@ remove_agent_host() {
 
 # ------------------------------------------------------------------ agent
 
-# start_agent: runs the agent on the current agent host, with its own host
-# name, hosts file and (for Wine) /tmp, prefix copy and display, each in a
-# private mount namespace.
+# start_agent: runs the agent on the current agent host with its own host
+# name and, natively, its own hosts files (bound over /etc in a private mount
+# namespace); under Wine, which looks up its own name through the
+# interfaces, with its own prefix copy and display instead.
 start_agent() {
     if [ -z "$WINE_PREFIX_SOURCE" ]; then
         ip netns exec "$NS_AGENT" unshare --uts --mount -- bash -c '
