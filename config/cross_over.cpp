@@ -32,8 +32,12 @@ std::vector<std::string> scanValues(const std::string& tag, const std::string& t
 
 void ZqServer::setCrossOver(const std::string& payload)
 {
-    if (gServer != nullptr)
-        gServer->applyCrossOver(payload);
+    if (gServer == nullptr)
+        return;
+    // Kept, to be applied again when the host's addresses change.
+    gServer->mLastConfig = payload;
+    gServer->mHaveLastConfig = true;
+    gServer->applyCrossOver(payload);
 }
 
 void ZqServer::applyCrossOver(const std::string& payload)

@@ -17,7 +17,16 @@ bool localHostName(char* buffer, std::size_t size, int& error);
 
 // gethostbyname: on success the host's IPv4 addresses in network byte order,
 // in the order of the lookup's address list. The result is copied out whole.
+// On Linux, where a host's own name usually resolves to loopback only
+// (127.0.1.1 in /etc/hosts), a lookup that yields nothing outside 127.0.0.0/8
+// yields the interface addresses below instead, when there are any: what
+// the lookup of its own name gives on Windows.
 bool addressesOf(const char* name, std::vector<std::uint32_t>& addresses);
+
+// The IPv4 addresses of the interfaces that are up, loopback left out, in
+// interface order, in network byte order. Empty when there are none or they
+// cannot be listed.
+std::vector<std::uint32_t> interfaceAddresses();
 
 }  // namespace hostlookup
 

@@ -1,15 +1,28 @@
 // The host's name and addresses on Linux: gethostname and gethostbyname_r, the
-// reentrant form, so that the two threads never share a result buffer.
+// reentrant form, so that the two threads never share a result buffer, and
+// the interfaces' addresses from getifaddrs.
 #include "net/host_lookup.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <ifaddrs.h>
+#include <net/if.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 namespace hostlookup {
+
+namespace {
+
+bool isLoopback(std::uint32_t networkOrder)
+{
+    return (ntohl(networkOrder) >> 24) == 127;
+}
+
+}  // namespace
 
 bool localHostName(char* buffer, std::size_t size, int& error)
 {
@@ -45,7 +58,35 @@ bool addressesOf(const char* name, std::vector<std::uint32_t>& addresses)
         std::memcpy(&value, *item, sizeof value);
         addresses.push_back(value);
     }
+    // The name of a stock Debian host is 127.0.1.1 in /etc/hosts: then the
+    // addresses of its interfaces stand for it.
+    if (std::all_of(addresses.begin(), addresses.end(), isLoopback)) {
+        std::vector<std::uint32_t> interfaces = interfaceAddresses();
+        if (!interfaces.empty())
+            addresses = interfaces;
+    }
     return true;
+}
+
+std::vector<std::uint32_t> interfaceAddresses()
+{
+    std::vector<std::uint32_t> addresses;
+    ifaddrs* list = nullptr;
+    if (::getifaddrs(&list) != 0)
+        return addresses;
+    for (ifaddrs* item = list; item != nullptr; item = item->ifa_next) {
+        if (item->ifa_addr == nullptr || item->ifa_addr->sa_family != AF_INET)
+            continue;
+        if ((item->ifa_flags & IFF_UP) == 0 || (item->ifa_flags & IFF_LOOPBACK) != 0)
+            continue;
+        sockaddr_in address;
+        std::memcpy(&address, item->ifa_addr, sizeof address);
+        std::uint32_t value = address.sin_addr.s_addr;
+        if (!isLoopback(value) && std::find(addresses.begin(), addresses.end(), value) == addresses.end())
+            addresses.push_back(value);
+    }
+    ::freeifaddrs(list);
+    return addresses;
 }
 
 }  // namespace hostlookup

@@ -30,10 +30,12 @@ constexpr std::size_t kShortestInterpreted = 11;
 const char kConfigKeyword[] = "beaconCfgAlarm";
 const char kCloudServerTag[] = "<srvIpAddr>";
 
-// Binds the agent's port on every local IPv4 address and joins group on the
-// interface the system chooses. Throws on any failure.
-void listenToGroup(udp::socket& socket, const std::string& group)
+// Binds the agent's port on every local IPv4 address and joins group on
+// every local interface. Throws when the socket cannot be set up; joins that
+// fail are traced and tried again by rejoin().
+void listenToGroup(udp::socket& socket, const std::string& group, GroupMembership& membership)
 {
+    membership.setGroup(group);
     udp::endpoint listen(boost::asio::ip::make_address(kListenAddress), kListenPort);
     socket.open(listen.protocol());
     // Without this a socket on the any-address would also take the other
@@ -42,7 +44,16 @@ void listenToGroup(udp::socket& socket, const std::string& group)
     // Both receivers, and other programs, bind the same port.
     socket.set_option(udp::socket::reuse_address(true));
     socket.bind(listen);
-    socket.set_option(boost::asio::ip::multicast::join_group(boost::asio::ip::make_address(group)));
+    membership.join(socket);
+}
+
+// Joins again where needed, on a socket that was set up (a receiver that
+// could not bind its port stays disabled).
+void rejoinGroup(udp::socket& socket, GroupMembership& membership)
+{
+    boost::system::error_code error;
+    if (socket.is_open() && socket.local_endpoint(error).port() == kListenPort && !error)
+        membership.join(socket);
 }
 
 // The echo of a datagram, with the other diagnostics on standard error
@@ -82,7 +93,7 @@ MulticastReceiver::MulticastReceiver(boost::asio::io_service& ioService, std::st
 {
     trace("MulticastReceiver::MulticastReceiver\n");
     try {
-        listenToGroup(socket_, group);
+        listenToGroup(socket_, group, membership_);
         start_receive();
     } catch (...) {
         noteException("MulticastReceiver::MulticastReceiver");
@@ -93,6 +104,11 @@ MulticastReceiver::~MulticastReceiver()
 {
     boost::system::error_code ignored;
     socket_.close(ignored);
+}
+
+void MulticastReceiver::rejoin()
+{
+    rejoinGroup(socket_, membership_);
 }
 
 void MulticastReceiver::start_receive()
@@ -137,7 +153,7 @@ MulticastReceiverCloud::MulticastReceiverCloud(boost::asio::io_service& ioServic
 {
     trace("MulticastReceiverCloud::MulticastReceiverCloud\n");
     try {
-        listenToGroup(socket_, group);
+        listenToGroup(socket_, group, membership_);
         start_receive();
     } catch (...) {
         noteException("MulticastReceiverCloud::MulticastReceiverCloud");
@@ -148,6 +164,11 @@ MulticastReceiverCloud::~MulticastReceiverCloud()
 {
     boost::system::error_code ignored;
     socket_.close(ignored);
+}
+
+void MulticastReceiverCloud::rejoin()
+{
+    rejoinGroup(socket_, membership_);
 }
 
 void MulticastReceiverCloud::start_receive()

@@ -11,6 +11,7 @@
 #include <boost/asio/ip/udp.hpp>
 
 #include "net/datagram.h"
+#include "net/group_membership.h"
 
 class MulticastReceiver {
 public:
@@ -24,10 +25,16 @@ public:
     void handle_receive_from(const boost::system::error_code& error, std::size_t bytesReceived);
     void parseMcZqMessage(const std::string& text);
 
+    // Joins the group on the interfaces that have come up since, and
+    // again where a join failed; the server calls it when the host's
+    // addresses change.
+    void rejoin();
+
 private:
     void start_receive();
 
     boost::asio::ip::udp::socket socket_;
+    GroupMembership membership_;
     boost::asio::ip::udp::endpoint sender_endpoint_;
     zq::DatagramBuffer data_;
     // Expires when this object goes, so that a receive completing later
@@ -45,10 +52,16 @@ public:
     void handle_receive_from(const boost::system::error_code& error, std::size_t bytesReceived);
     void parseMcZqMessage(const std::string& text);
 
+    // Joins the group on the interfaces that have come up since, and
+    // again where a join failed; the server calls it when the host's
+    // addresses change.
+    void rejoin();
+
 private:
     void start_receive();
 
     boost::asio::ip::udp::socket socket_;
+    GroupMembership membership_;
     boost::asio::ip::udp::endpoint sender_endpoint_;
     zq::DatagramBuffer data_;
     // Expires when this object goes, so that a receive completing later

@@ -29,6 +29,13 @@ public:
     // one transient network fault must not stop the agent.
     void sendData(std::string message, Endpoint remote);
 
+    // Whether the socket holds a local address and port of its own.
+    bool isBound() const
+    {
+        boost::system::error_code error;
+        return socket_.local_endpoint(error).port() != 0 && !error;
+    }
+
     void start_receive();
     void handle_receive(const boost::system::error_code& error, std::size_t bytesTransferred);
 

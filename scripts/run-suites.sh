@@ -37,8 +37,9 @@ run_ctest() {
   [ "$f" -eq 0 ] || status=1
 }
 
-run_ctest linux "$top/build/linux" ctest --output-on-failure
-run_ctest asan+ubsan "$top/build/asan" ctest --output-on-failure
+# The Wine end-to-end test needs the prefix prepared below: it runs later.
+run_ctest linux "$top/build/linux" ctest --output-on-failure -LE wine
+run_ctest asan+ubsan "$top/build/asan" ctest --output-on-failure -LE wine
 # ThreadSanitizer needs a fixed address-space layout on kernels with high
 # mmap randomisation; setarch -R turns randomisation off for this run only.
 TSAN_OPTIONS="halt_on_error=1" \
@@ -71,6 +72,9 @@ cp -n /usr/share/wine/fonts/*.ttf "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/nu
 grep -q '"Decorated"="N"' "$WINEPREFIX/user.reg" 2>/dev/null ||
   timeout 120 /usr/lib/wine/wine64 reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f >/dev/null 2>&1 || true
 run_ctest windows-under-wine "$top/build/win" ctest --output-on-failure
+# The Windows agent on changing networks, driven from the Linux build (its
+# namespaces and peer tool), with a copy of the prefix and a display of its own.
+run_ctest windows-e2e-under-wine "$top/build/linux" ctest --output-on-failure -L wine
 /usr/lib/wine/wineserver -k 2>/dev/null || true
 kill "$xvfb_pid" 2>/dev/null || true
 wait "$xvfb_pid" 2>/dev/null || true

@@ -4,6 +4,8 @@
 // samples the CPU load, and sends a CPU alarm when the load has stayed at or
 // above the threshold for the configured number of ticks, at most once every
 // 180 ticks.
+#include <chrono>
+
 #include "app/trace.h"
 #include "service/zq_server.h"
 
@@ -13,6 +15,9 @@ namespace {
 constexpr int kKeepAliveTicks = 30;
 constexpr int kReportTicks = 600;
 constexpr int kAlarmHoldoffTicks = 180;
+// A schedule that has fallen further behind than this (a stall, a resume
+// from sleep) starts again from the present instead of catching up.
+constexpr auto kMostBehind = std::chrono::seconds(5);
 
 std::string addressText(const boost::asio::ip::udp::endpoint& endpoint)
 {
@@ -24,7 +29,7 @@ void ZqServer::start_timer()
 {
     mTimerRunning = true;
     mTimerSeconds = 1;
-    mTimer.expires_at(mTimer.expires_at() + boost::posix_time::seconds(mTimerSeconds));
+    mTimer.expires_at(mTimer.expiry() + std::chrono::seconds(mTimerSeconds));
     mTimer.async_wait([this](const boost::system::error_code&) { on_timer(); });
 }
 
@@ -35,9 +40,27 @@ void ZqServer::on_timer()
     handle_timer();
     // The next expiry follows the previous one, not the present time: the
     // ticks keep a fixed schedule, and ticks that fell due while one ran late
-    // follow at once.
-    mTimer.expires_at(mTimer.expires_at() + boost::posix_time::seconds(mTimerSeconds));
+    // follow at once. After a long stall the missed ticks are dropped
+    // instead: an hour would otherwise be 3600 ticks in a burst.
+    TickClock::time_point next = mTimer.expiry() + std::chrono::seconds(mTimerSeconds);
+    TickClock::time_point now = TickClock::now();
+    if (now - next > kMostBehind) {
+        trace("ZqServer::on_timer  schedule [%lld] s behind, restarted from now\n",
+              static_cast<long long>(std::chrono::duration_cast<std::chrono::seconds>(now - next).count()));
+        next = now + std::chrono::seconds(mTimerSeconds);
+    }
+    mTimer.expires_at(next);
     mTimer.async_wait([this](const boost::system::error_code&) { on_timer(); });
+}
+
+UdpBoundSocket* ZqServer::senderFor(int pair) const
+{
+    const boost::asio::ip::address& local = mLocalEndpoints[pair].address();
+    for (int k = 0; k < mNumLocalAddresses; ++k) {
+        if (mSenders[k] != nullptr && local == boost::asio::ip::address(mSenderAddresses[k]))
+            return mSenders[k];
+    }
+    return nullptr;
 }
 
 void ZqServer::handle_timer()
@@ -48,9 +71,10 @@ void ZqServer::handle_timer()
     if (mTickCount % kKeepAliveTicks == 0 && mConfigured && mUdpServer != nullptr && mNumPairs > 0) {
         for (int i = 0; i < mNumPairs; ++i) {
             trace("sendData for watchdog KEEP ALIVE[%i] \n", i);
-            if (mSenders[i] == nullptr)
+            UdpBoundSocket* sender = senderFor(i);
+            if (sender == nullptr)
                 continue;
-            mSenders[i]->sendData(getKeepAliveXml(addressText(mLocalEndpoints[i])), mRemoteEndpoints[i]);
+            sender->sendData(getKeepAliveXml(addressText(mLocalEndpoints[i])), mRemoteEndpoints[i]);
             mOrvaneServer.set(addressText(mRemoteEndpoints[i]));
         }
     }
@@ -59,8 +83,8 @@ void ZqServer::handle_timer()
         mNumPairs > 0) {
         for (int i = 0; i < mNumPairs; ++i) {
             trace("sendData for watchdog [%i] \n", i);
-            if (mSenders[i] != nullptr)
-                mSenders[i]->sendData(getReportXml(addressText(mLocalEndpoints[i])), mRemoteEndpoints[i]);
+            if (UdpBoundSocket* sender = senderFor(i))
+                sender->sendData(getReportXml(addressText(mLocalEndpoints[i])), mRemoteEndpoints[i]);
             mReportSent = true;
         }
     }
@@ -74,8 +98,8 @@ void ZqServer::handle_timer()
         if (mAlarmHoldoff <= 0 && mUdpServer != nullptr) {
             for (int i = 0; i < mNumPairs; ++i) {
                 trace("sendData for network [%i] \n", i);
-                if (mSenders[i] != nullptr)
-                    mSenders[i]->sendData(getAlarmXml(), mRemoteEndpoints[i]);
+                if (UdpBoundSocket* sender = senderFor(i))
+                    sender->sendData(getAlarmXml(), mRemoteEndpoints[i]);
             }
             mAlarmHoldoff = kAlarmHoldoffTicks;
         }

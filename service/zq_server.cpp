@@ -8,7 +8,6 @@
 
 #include "app/trace.h"
 #include "hostinfo/os_description.h"
-#include "net/host_lookup.h"
 
 namespace zq {
 
@@ -18,35 +17,27 @@ ZqServer::ZqServer()
     : mUdpServer(new UdpZqServer(mIoService))
     , mMulticastReceiver(mIoService, "224.0.1.224")
     , mMulticastReceiverCloud(mIoService, "224.0.2.224")
-    , mTimer(mIoService, boost::posix_time::seconds(5))
+    , mTimer(mIoService, std::chrono::seconds(5))
+    , mAddressTimer(mIoService)
+    , mAddressWatch(mIoService)
 {
     trace("==>  ZqServer::ZqServer\n");
     gServer = this;
     try {
         getNumIpAddresses();
 
-        // Take up to five local addresses, in the order of the host lookup.
-        int taken = 0;
-        char hostName[80];
-        int error = 0;
-        std::vector<std::uint32_t> addresses;
-        if (!hostlookup::localHostName(hostName, sizeof hostName, error)) {
-            trace("Error [%i]  when getting local host name.\n", error);
-        } else if (!hostlookup::addressesOf(hostName, addresses)) {
-            trace("Yikes! Bad host lookup.\n");
-        } else {
-            for (std::uint32_t address : addresses) {
-                if (taken == kMaxPairs)
-                    break;
-                trace("Address [%s]\n", inet::ntoa(address).c_str());
-                mLocalEndpoints[taken] =
-                    Endpoint(boost::asio::ip::address_v4(inet::networkToHost(address)), kAgentPort);
-                ++taken;
-            }
+        // Take up to five local addresses, in the order of the host lookup,
+        // and bind one sender to each.
+        std::vector<boost::asio::ip::address_v4> addresses = lookUpLocalAddresses(true);
+        mNumLocalAddresses = static_cast<int>(addresses.size());
+        for (int k = 0; k < mNumLocalAddresses; ++k) {
+            mSenderAddresses[k] = addresses[k];
+            mLocalEndpoints[k] = Endpoint(addresses[k], kAgentPort);
         }
-        for (int k = 0; k < taken; ++k)
+        for (int k = 0; k < mNumLocalAddresses; ++k)
             mSenders[k] = new UdpBoundSocket(mIoService, mLocalEndpoints[k]);
         start_timer();
+        start_address_watch();
     } catch (...) {
         noteException("ZqServer::ZqServer");
     }

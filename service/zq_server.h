@@ -10,16 +10,19 @@
 #include <array>
 #include <atomic>
 #include <string>
+#include <vector>
 
-#include <boost/asio/deadline_timer.hpp>
+#include <boost/asio/basic_waitable_timer.hpp>
 #include <boost/asio/io_service.hpp>
 #include <boost/asio/ip/udp.hpp>
 
 #include "hostinfo/cpu_usage.h"
+#include "net/address_watch.h"
 #include "net/multicast_receiver.h"
 #include "net/udp_bound_socket.h"
 #include "net/udp_zq_server.h"
 #include "service/shared_text.h"
+#include "service/tick_clock.h"
 
 namespace zq {
 
@@ -27,6 +30,9 @@ namespace zq {
 constexpr unsigned short kAgentPort = 34543;
 // Most common-network pairs, local addresses and senders.
 constexpr int kMaxPairs = 5;
+
+// The timer of the cycle, on the steady clock of service/tick_clock.h.
+using TickTimer = boost::asio::basic_waitable_timer<TickClock>;
 
 class ZqServer {
 public:
@@ -63,6 +69,16 @@ public:
 
     using Endpoint = boost::asio::ip::udp::endpoint;
 
+    // The sender bound to the local address of pair i, or null: each
+    // document leaves from the address that it names.
+    UdpBoundSocket* senderFor(int pair) const;
+
+    // Re-takes the local addresses when the host's interfaces have changed:
+    // re-creates the senders whose address changed (or that could not
+    // bind), joins the groups on new interfaces and applies the last
+    // configuration message again. Runs on the worker thread.
+    void checkLocalAddresses();
+
     CpuUsage mCpuSampler;
     std::array<Endpoint, kMaxPairs> mRemoteEndpoints;
     std::array<Endpoint, kMaxPairs> mLocalEndpoints;
@@ -74,7 +90,7 @@ public:
     MulticastReceiverCloud mMulticastReceiverCloud;
     int mTimerSeconds = 5;
     bool mTimerRunning = false;
-    boost::asio::deadline_timer mTimer;
+    TickTimer mTimer;
     SharedText mHostName;
     std::string mOsDesc;
     SharedText mCommonLocalIps;
@@ -91,9 +107,25 @@ public:
     int mNumPairs = 0;
     bool mConfigured = false;
     bool mReportSent = false;
+    // Entry k of mSenders is bound to entry k of mSenderAddresses (port
+    // 34543); mNumLocalAddresses of them are in use.
+    std::array<boost::asio::ip::address_v4, kMaxPairs> mSenderAddresses{};
+    int mNumLocalAddresses = 0;
+    // What the last address check saw of the interfaces, and the last
+    // configuration message, applied again after a change.
+    std::vector<std::uint32_t> mInterfaceAddresses;
+    std::string mLastConfig;
+    bool mHaveLastConfig = false;
+    TickTimer mAddressTimer;
+    AddressWatch mAddressWatch;
 
 private:
     void applyCrossOver(const std::string& payload);
+    // Up to five local addresses, from the lookup of the host's own name;
+    // traced when taken at construction.
+    std::vector<boost::asio::ip::address_v4> lookUpLocalAddresses(bool traced);
+    void start_address_watch();
+    void schedule_address_check(TickClock::duration after);
 };
 
 // The one server; set by its constructor and never cleared.

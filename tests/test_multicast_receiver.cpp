@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <utility>
@@ -428,4 +429,39 @@ TEST(ReceiverSetUp, APortHeldWithoutReuseDisablesBothReceivers)
     EXPECT_EQ(io.poll(), 0u);
     EXPECT_EQ(taken().orvane.size() + taken().cloud.size(), 0u);
     EXPECT_EQ(gEventLog.take(), "");
+}
+
+TEST(ReceiverJoins, AnInterfaceThatComesUpLaterHearsTheGroupAfterRejoin)
+{
+    ASSERT_TRUE(onlyLoopback()) << "multicast tests run only in a private network namespace";
+    fakehost::set(fakehost::Host{});
+    boost::asio::io_service io;
+    // Built while loopback is the only interface: it joins there only.
+    MulticastReceiver receiver(io, kOrvaneGroup);
+
+    // A second interface comes up; the system's choice for multicast stays
+    // loopback.
+    ASSERT_EQ(std::system("ip link add zq-d0 type veth peer name zq-d1 && ip addr add 10.9.0.1/24 dev zq-d0 && "
+                          "ip link set zq-d1 up && ip link set zq-d0 up"),
+              0);
+    fakehost::Host host;
+    host.interfaces = {"10.9.0.1"};
+    fakehost::set(host);
+    recording::clearTrace();
+    receiver.rejoin();
+    EXPECT_EQ(recording::traceCount("GroupMembership::join [224.0.1.224] on [10.9.0.1]\n"), 1u);
+    receiver.rejoin();  // joined already: nothing more
+    EXPECT_EQ(recording::traceCount("GroupMembership::join [224.0.1.224] on [10.9.0.1]\n"), 1u);
+
+    // A datagram to the group out of the new interface comes back to the
+    // members on that interface only.
+    udp::socket sender(io, udp::endpoint(boost::asio::ip::make_address_v4("10.9.0.1"), 0));
+    sender.set_option(boost::asio::ip::multicast::outbound_interface(boost::asio::ip::make_address_v4("10.9.0.1")));
+    sender.set_option(boost::asio::ip::multicast::enable_loopback(true));
+    sender.send_to(boost::asio::buffer(std::string("heard on zq-d0")),
+                   udp::endpoint(boost::asio::ip::make_address(kOrvaneGroup), kPort));
+    EXPECT_TRUE(runUntil(io, [&] { return !taken().orvane.empty(); }));
+    EXPECT_EQ(taken().orvane, std::vector<std::string>{"heard on zq-d0"});
+
+    EXPECT_EQ(std::system("ip link del zq-d0"), 0);
 }

@@ -2,7 +2,6 @@
 // the documents travel over real loopback sockets to a socket of the test.
 #include <gtest/gtest.h>
 
-#include <boost/asio/deadline_timer.hpp>
 #include <boost/asio/ip/udp.hpp>
 
 #include "app/trace.h"
@@ -102,6 +101,12 @@ protected:
         ASSERT_EQ(server->mNumPairs, 2);
     }
 
+    void configure_one()
+    {
+        zq::ZqServer::setCrossOver("beaconCfgAlarm<srvIpAddr>127.0.0.1</srvIpAddr><srvIpPort>" +
+                                   std::to_string(orvane.port()) + "</srvIpPort>");
+    }
+
     void ticks(int n)
     {
         for (int i = 0; i < n; ++i)
@@ -116,9 +121,9 @@ protected:
 
 TEST_F(TimerCycle, FirstTickIsDueSixSecondsAfterConstruction)
 {
-    auto wait = server->mTimer.expires_at() - boost::posix_time::microsec_clock::universal_time();
-    EXPECT_GT(wait, boost::posix_time::milliseconds(5500));
-    EXPECT_LE(wait, boost::posix_time::seconds(6));
+    auto wait = server->mTimer.expiry() - zq::TickClock::now();
+    EXPECT_GT(wait, std::chrono::milliseconds(5500));
+    EXPECT_LE(wait, std::chrono::seconds(6));
     EXPECT_TRUE(server->mTimerRunning);
     EXPECT_EQ(server->mTimerSeconds, 1);
 }
@@ -261,4 +266,61 @@ TEST_F(TimerCycle, AFailedSendDoesNotStopTheTick)
     EXPECT_EQ(server->mCpuUsage, 42);
     EXPECT_EQ(gEventLog.take(), "\r ZqServer= *** EXCEPTION  UdpBoundSocket::sendData\n\r");
     EXPECT_NE(recording::traceJoined().find("ZqServer::handle_timer [5][5][90] \n"), std::string::npos);
+}
+
+TEST_F(TimerCycle, EachPairGoesThroughTheSenderOfItsOwnAddress)
+{
+    // Only the second address shares the server's network: the one pair,
+    // index 0, names it and leaves through the sender bound to it (sender
+    // 1), even with no sender for the first address at all.
+    server.reset();
+    fakehost::Host host = fakehost::get();
+    host.addresses = {"127.0.2.2", "127.0.0.3"};
+    fakehost::set(host);
+    server = std::make_unique<IdleServer>();
+    server->mOsDesc = "Test OS";
+    configure_one();
+    ASSERT_EQ(server->mNumPairs, 1);
+    EXPECT_EQ(server->senderFor(0), server->mSenders[1]);
+    zq::UdpBoundSocket* first = server->mSenders[0];
+    server->mSenders[0] = nullptr;
+    server->mTickCount = 29;
+    ticks(1);
+    EXPECT_EQ(kinds(orvane.drain()), (std::vector<std::string>{"<wdKA>@127.0.0.3", "<wdStatus>@127.0.0.3"}));
+    server->mSenders[0] = first;
+}
+
+TEST_F(TimerCycle, ChangedAddressesBringNewSendersAndPairsButNoSecondReport)
+{
+    configure();
+    ticks(1);
+    ASSERT_EQ(kinds(orvane.drain()), (std::vector<std::string>{"<wdStatus>@127.0.0.2", "<wdStatus>@127.0.0.3"}));
+    zq::UdpBoundSocket* kept = server->mSenders[1];
+
+    // Nothing changed on the interfaces: nothing is taken again.
+    server->checkLocalAddresses();
+    EXPECT_EQ(server->mSenders[1], kept);
+    EXPECT_EQ(recording::traceJoined().find("checkLocalAddresses"), std::string::npos);
+
+    // 127.0.0.2 is replaced by 127.0.0.4.
+    fakehost::Host host = fakehost::get();
+    host.addresses = {"127.0.0.3", "127.0.0.4"};
+    host.interfaces = {"127.0.0.3", "127.0.0.4"};
+    fakehost::set(host);
+    recording::clearTrace();
+    server->checkLocalAddresses();
+    std::string traced = recording::traceJoined();
+    for (const char* line : {"ZqServer::checkLocalAddresses  interfaces [] -> [127.0.0.3, 127.0.0.4]\n",
+                             "ZqServer::checkLocalAddresses  local address gone [127.0.0.2]\n",
+                             "ZqServer::checkLocalAddresses  local address new [127.0.0.4]\n",
+                             "ZqServer::checkLocalAddresses  sender [127.0.0.4]\n",
+                             "ZqServer::checkLocalAddresses  configuration applied again\n"})
+        EXPECT_NE(traced.find(line), std::string::npos) << line;
+    EXPECT_EQ(server->mSenders[0], kept);  // 127.0.0.3 keeps its sender
+    EXPECT_EQ(server->mCommonLocalIps.get(), "127.0.0.3,  127.0.0.4");
+    EXPECT_EQ(server->mTriggerText.get(), "90%:5s");
+
+    server->mTickCount = 29;
+    ticks(1);
+    EXPECT_EQ(kinds(orvane.drain()), (std::vector<std::string>{"<wdKA>@127.0.0.3", "<wdKA>@127.0.0.4"}));
 }

@@ -13,6 +13,7 @@ struct Host {
     std::string name = "plant-pc";
     bool lookupFails = false;
     std::vector<std::string> addresses;  // dotted quads, in lookup order
+    std::vector<std::string> interfaces;  // the up, non-loopback interfaces' addresses
 };
 
 void set(const Host& host);

@@ -59,4 +59,13 @@ bool addressesOf(const char* name, std::vector<std::uint32_t>& addresses)
     return true;
 }
 
+std::vector<std::uint32_t> interfaceAddresses()
+{
+    std::lock_guard<std::mutex> lock(gMutex);
+    std::vector<std::uint32_t> addresses;
+    for (const std::string& dotted : gHost.interfaces)
+        addresses.push_back(inet::addr(dotted.c_str()));
+    return addresses;
+}
+
 }  // namespace hostlookup

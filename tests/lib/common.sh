@@ -119,3 +119,39 @@ value_between() {
 is_integer() {
     [[ $1 =~ ^-?[0-9]+$ ]]
 }
+
+# ---- what a watchdog-peer listener (listen --stamp --save DIR) received
+
+# The datagrams that a listener saved, as "SOURCE TIME FILE" lines, for those
+# whose first line is the tag TAG (all of them without TAG).
+datagrams() {
+    local out=$1 tag=${2:-} line source time file
+    while IFS= read -r line; do
+        case $line in
+            FROM\ *) ;;
+            *) continue ;;
+        esac
+        source=$(awk '{print $2}' <<<"$line")
+        time=$(sed -nE 's/.* AT ([0-9.]+).*/\1/p' <<<"$line")
+        file=$(sed -nE 's/.* FILE (.*)$/\1/p' <<<"$line")
+        [ -f "$file" ] || continue
+        if [ -n "$tag" ] && [ "$(head -n 1 "$file")" != "$tag" ]; then
+            continue
+        fi
+        echo "$source $time $file"
+    done < <(grep -a '^FROM ' "$out" 2>/dev/null)
+}
+
+count_datagrams() {
+    datagrams "$@" | grep -c .
+}
+
+# wait_datagram OUT TAG COUNT SECONDS: true once COUNT datagrams with TAG.
+wait_datagram() {
+    local deadline=$(($(now_ms) + $4 * 1000))
+    while [ "$(now_ms)" -lt "$deadline" ]; do
+        [ "$(count_datagrams "$1" "$2")" -ge "$3" ] && return 0
+        sleep 0.1
+    done
+    [ "$(count_datagrams "$1" "$2")" -ge "$3" ]
+}

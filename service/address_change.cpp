@@ -1,0 +1,148 @@
+// The server's local addresses: taken from the lookup of the host's own name
+// at construction, and taken again whenever the host's interfaces change
+// (a new lease, a network that comes up after the agent, a cable moved).
+// The platform's notice (AddressWatch) makes a change take effect at once; a
+// re-check every few seconds catches what no notice reports.
+#include <algorithm>
+#include <chrono>
+
+#include "app/trace.h"
+#include "net/host_lookup.h"
+#include "service/zq_server.h"
+
+namespace zq {
+
+namespace {
+
+using boost::asio::ip::address_v4;
+
+// How often the interfaces are looked at without a notice, and how long a
+// notice waits for the changes that come with it.
+constexpr auto kAddressRecheck = std::chrono::seconds(5);
+constexpr auto kAfterNotice = std::chrono::milliseconds(300);
+
+std::string listText(const std::vector<std::uint32_t>& addresses)
+{
+    std::string text;
+    for (std::uint32_t address : addresses) {
+        if (!text.empty())
+            text += ", ";
+        text += inet::ntoa(address);
+    }
+    return text;
+}
+
+bool contains(const std::vector<address_v4>& list, const address_v4& address)
+{
+    return std::find(list.begin(), list.end(), address) != list.end();
+}
+
+}  // namespace
+
+std::vector<address_v4> ZqServer::lookUpLocalAddresses(bool traced)
+{
+    std::vector<address_v4> taken;
+    char hostName[80];
+    int error = 0;
+    std::vector<std::uint32_t> addresses;
+    if (!hostlookup::localHostName(hostName, sizeof hostName, error)) {
+        if (traced)
+            trace("Error [%i]  when getting local host name.\n", error);
+    } else if (!hostlookup::addressesOf(hostName, addresses)) {
+        if (traced)
+            trace("Yikes! Bad host lookup.\n");
+    } else {
+        for (std::uint32_t address : addresses) {
+            if (taken.size() == static_cast<std::size_t>(kMaxPairs))
+                break;
+            if (traced)
+                trace("Address [%s]\n", inet::ntoa(address).c_str());
+            taken.emplace_back(inet::networkToHost(address));
+        }
+    }
+    return taken;
+}
+
+void ZqServer::start_address_watch()
+{
+    mInterfaceAddresses = hostlookup::interfaceAddresses();
+    mAddressWatch.start([this] { schedule_address_check(kAfterNotice); });
+    schedule_address_check(kAddressRecheck);
+}
+
+void ZqServer::schedule_address_check(TickClock::duration after)
+{
+    // Setting the expiry abandons the wait that is pending: a notice brings
+    // the check forward, and the check arms the next one.
+    mAddressTimer.expires_after(after);
+    mAddressTimer.async_wait([this](const boost::system::error_code& error) {
+        if (error == boost::asio::error::operation_aborted)
+            return;
+        checkLocalAddresses();
+        schedule_address_check(kAddressRecheck);
+    });
+}
+
+void ZqServer::checkLocalAddresses()
+{
+    try {
+        std::vector<std::uint32_t> interfaces = hostlookup::interfaceAddresses();
+        if (interfaces == mInterfaceAddresses)
+            return;
+        trace("ZqServer::checkLocalAddresses  interfaces [%s] -> [%s]\n", listText(mInterfaceAddresses).c_str(),
+              listText(interfaces).c_str());
+        mInterfaceAddresses = interfaces;
+
+        std::vector<address_v4> before(mSenderAddresses.begin(), mSenderAddresses.begin() + mNumLocalAddresses);
+        std::vector<address_v4> after = lookUpLocalAddresses(false);
+        for (const address_v4& address : before) {
+            if (!contains(after, address))
+                trace("ZqServer::checkLocalAddresses  local address gone [%s]\n", address.to_string().c_str());
+        }
+        for (const address_v4& address : after) {
+            if (!contains(before, address))
+                trace("ZqServer::checkLocalAddresses  local address new [%s]\n", address.to_string().c_str());
+        }
+
+        // Keep each sender whose address stays and that is bound; bind the
+        // others anew (an address that was not on any interface yet could
+        // not be bound at the time).
+        std::array<UdpBoundSocket*, kMaxPairs> senders{};
+        for (std::size_t k = 0; k < after.size(); ++k) {
+            for (int j = 0; j < mNumLocalAddresses; ++j) {
+                if (mSenders[j] != nullptr && mSenderAddresses[j] == after[k] && mSenders[j]->isBound()) {
+                    senders[k] = mSenders[j];
+                    mSenders[j] = nullptr;
+                    break;
+                }
+            }
+        }
+        for (UdpBoundSocket*& sender : mSenders) {
+            delete sender;
+            sender = nullptr;
+        }
+        mNumLocalAddresses = static_cast<int>(after.size());
+        for (int k = 0; k < mNumLocalAddresses; ++k) {
+            mSenderAddresses[k] = after[k];
+            if (senders[k] == nullptr) {
+                trace("ZqServer::checkLocalAddresses  sender [%s]\n", after[k].to_string().c_str());
+                senders[k] = new UdpBoundSocket(mIoService, Endpoint(after[k], kAgentPort));
+            }
+        }
+        mSenders = senders;
+
+        mMulticastReceiver.rejoin();
+        mMulticastReceiverCloud.rejoin();
+
+        // The pairs follow the addresses at once; the first report keeps its
+        // meaning (no second one for this).
+        if (mHaveLastConfig) {
+            trace("ZqServer::checkLocalAddresses  configuration applied again\n");
+            applyCrossOver(mLastConfig);
+        }
+    } catch (...) {
+        noteException("ZqServer::checkLocalAddresses");
+    }
+}
+
+}  // namespace zq
