@@ -202,7 +202,8 @@ if [ -n "$program" ]; then
     done
     check "the installed program starts and answers a status request on 127.0.0.1:45654" \
         "$([[ $reply == *"<status>"*"</status>"* ]]; echo $?)" \
-        "alive: $(is_child "$AGENT_PID" && echo yes || echo no), reply: [$(head -c 200 <<<"$reply" | tr '\n' ' ')]"
+        "alive: $(is_child "$AGENT_PID" && echo yes || echo no), reply: [$(head -c 200 <<<"$reply" | tr '\n' ' ')]" \
+        "its output: $(tail -c 400 "$TMP/agent.out" | tr '\n\r' '  ')"
     signal_child TERM "$AGENT_PID"
     for _ in $(seq 1 100); do
         is_child "$AGENT_PID" || break
