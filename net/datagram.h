@@ -17,6 +17,11 @@ namespace zq {
 // Here every datagram arrives whole; each socket then interprets only as many
 // of its bytes as it reads. The memory is touched only as far as datagrams
 // fill it.
+//
+// A pending receive's handler holds a share of the memory (owner()), so that
+// a socket object deleted while the platform may still be completing a
+// receive (a sender replaced after an address change) never leaves the
+// platform writing into freed memory.
 class DatagramBuffer {
 public:
     static constexpr std::size_t kSize = 65536;
@@ -24,9 +29,10 @@ public:
     char* data() { return mBytes.get(); }
     const char* data() const { return mBytes.get(); }
     boost::asio::mutable_buffer whole() { return boost::asio::buffer(mBytes.get(), kSize); }
+    std::shared_ptr<char[]> owner() const { return mBytes; }
 
 private:
-    std::unique_ptr<char[]> mBytes{new char[kSize]};
+    std::shared_ptr<char[]> mBytes{new char[kSize]};
 };
 
 // Whether a receive's error means that the socket is gone (closed, or being

@@ -116,7 +116,9 @@ void MulticastReceiver::start_receive()
     std::weak_ptr<bool> alive = alive_;
     socket_.async_receive_from(
         data_.whole(), sender_endpoint_,
-        [this, alive](const boost::system::error_code& error, std::size_t bytesReceived) {
+        [this, alive, memory = data_.owner()](const boost::system::error_code& error,
+                                              std::size_t bytesReceived) {
+            (void)memory;  // held until the receive has completed
             if (!alive.expired())
                 handle_receive_from(error, bytesReceived);
         });
@@ -176,7 +178,9 @@ void MulticastReceiverCloud::start_receive()
     std::weak_ptr<bool> alive = alive_;
     socket_.async_receive_from(
         data_.whole(), sender_endpoint_,
-        [this, alive](const boost::system::error_code& error, std::size_t bytesReceived) {
+        [this, alive, memory = data_.owner()](const boost::system::error_code& error,
+                                              std::size_t bytesReceived) {
+            (void)memory;  // held until the receive has completed
             if (!alive.expired())
                 handle_receive_from(error, bytesReceived);
         });

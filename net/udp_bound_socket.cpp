@@ -82,7 +82,9 @@ void UdpBoundSocket::start_receive()
     std::weak_ptr<bool> alive = alive_;
     socket_.async_receive_from(
         data_.whole(), sender_endpoint_,
-        [this, alive](const boost::system::error_code& error, std::size_t bytesTransferred) {
+        [this, alive, memory = data_.owner()](const boost::system::error_code& error,
+                                              std::size_t bytesTransferred) {
+            (void)memory;  // held until the receive has completed
             if (!alive.expired())
                 handle_receive(error, bytesTransferred);
         });

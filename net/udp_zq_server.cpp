@@ -162,7 +162,9 @@ void UdpZqServer::start_receive()
     std::weak_ptr<bool> alive = alive_;
     socket_.async_receive_from(
         recv_buffer_.whole(), remote_endpoint_,
-        [this, alive](const boost::system::error_code& error, std::size_t bytesTransferred) {
+        [this, alive, memory = recv_buffer_.owner()](const boost::system::error_code& error,
+                                                     std::size_t bytesTransferred) {
+            (void)memory;  // held until the receive has completed
             if (!alive.expired())
                 handle_receive(error, bytesTransferred);
         });
