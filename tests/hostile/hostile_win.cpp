@@ -215,6 +215,17 @@ void run(const std::wstring& exe)
     SIZE_T memoryBefore = privateBytes(agent.pid());
 
     Sender sender;
+    // A multicast text that the agent must list. A receive queue that an
+    // earlier burst filled drops what comes, so the text is sent until it
+    // shows (a minute at most).
+    auto sendUntilListed = [&](const std::string& text, const sockaddr_in& to) {
+        for (int i = 0; i < 60; ++i) {
+            sender.send(text, to);
+            if (waitUntil(1000, [&] { return listHas(dialog, text); }))
+                return true;
+        }
+        return false;
+    };
     // a: boundary datagrams to the request port.
     for (const Case& c : boundaryCases()) {
         sender.repliesWithin(0);
@@ -248,8 +259,7 @@ void run(const std::wstring& exe)
         for (const sockaddr_in* to : {&kOrvane, &kCloud}) {
             std::string marker = std::string("marker ") + c.name + (to == &kOrvane ? " orvane" : " cloud");
             sender.send(c.data, *to);
-            sender.send(marker, *to);
-            shown = waitUntil(5000, [&] { return listHas(dialog, marker); }) && shown;
+            shown = sendUntilListed(marker, *to) && shown;
         }
         check(shown && agent.running(), std::string("c ") + c.name + " to each group: the agent goes on",
               agent.state());
@@ -258,8 +268,7 @@ void run(const std::wstring& exe)
     // d: a bounded mixed flood, after a line that it must push out of the
     // event list.
     const std::string first = "the first line before the flood";
-    sender.send(first, kOrvane);
-    bool firstShown = waitUntil(5000, [&] { return listHas(dialog, first); });
+    bool firstShown = sendUntilListed(first, kOrvane);
     std::mt19937 random(34543);
     auto randomBytes = [&](std::size_t size) {
         std::string bytes(size, '\0');
@@ -292,14 +301,8 @@ void run(const std::wstring& exe)
           std::to_string(unanswered) + " unanswered; " + agent.state());
 
     // The event list: the flood added far more than it keeps.
-    // Right after the flood the receivers' queues may still be full, and a
-    // full queue drops what comes: the line is sent until it shows.
     const std::string last = "the last line of the flood";
-    bool lastShown = false;
-    for (int i = 0; i < 30 && !lastShown; ++i) {
-        sender.send(last, kOrvane);
-        lastShown = waitUntil(1000, [&] { return listHas(dialog, last); });
-    }
+    bool lastShown = sendUntilListed(last, kOrvane);
     std::size_t lines = listCount(dialog);
     check(firstShown && lastShown && !listHas(dialog, first) && lines == kListLines,
           "the event list keeps its newest " + std::to_string(kListLines) + " lines",
