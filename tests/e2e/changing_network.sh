@@ -195,13 +195,7 @@ start_agent() {
 
 stop_agent() {
     [ -n "$AGENT_PID" ] || return 0
-    signal_child TERM "$AGENT_PID"
-    for _ in $(seq 1 100); do
-        is_child "$AGENT_PID" || break
-        sleep 0.1
-    done
-    signal_child KILL "$AGENT_PID"
-    wait "$AGENT_PID" 2>/dev/null
+    stop_child "$AGENT_PID"
     AGENT_PID=
 }
 

@@ -95,6 +95,18 @@ signal_child() {
     is_child "$2" && kill "-$1" "$2" 2>/dev/null
 }
 
+# stop_child PID: SIGTERM, up to 10 s for the child to end, then SIGKILL;
+# reaps it.
+stop_child() {
+    signal_child TERM "$1"
+    for _ in $(seq 1 100); do
+        is_child "$1" || break
+        sleep 0.1
+    done
+    signal_child KILL "$1"
+    wait "$1" 2>/dev/null
+}
+
 # wait_for FILE PATTERN SECONDS: until the extended regular expression
 # matches a line of the file, or the time is up (the status says which).
 wait_for() {

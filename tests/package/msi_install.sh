@@ -204,13 +204,7 @@ if [ -n "$program" ]; then
         "$([[ $reply == *"<status>"*"</status>"* ]]; echo $?)" \
         "alive: $(is_child "$AGENT_PID" && echo yes || echo no), reply: [$(head -c 200 <<<"$reply" | tr '\n' ' ')]" \
         "its output: $(tail -c 400 "$TMP/agent.out" | tr '\n\r' '  ')"
-    signal_child TERM "$AGENT_PID"
-    for _ in $(seq 1 100); do
-        is_child "$AGENT_PID" || break
-        sleep 0.1
-    done
-    signal_child KILL "$AGENT_PID"
-    wait "$AGENT_PID" 2>/dev/null
+    stop_child "$AGENT_PID"
     AGENT_PID=
 else
     fail "the installed program starts and answers a status request on 127.0.0.1:45654" "no logon start to run"
