@@ -1,119 +1,46 @@
 // The dialog manager on Linux: a console stand-in that shows the main dialog
-// as lines on standard output and feeds the dialog procedure the messages the
-// real dialog would get:
-//   - the timer messages of startTimer, on a fixed schedule (a timerfd);
-//     ticks missed while the procedure was busy come as one message, as a
-//     windowed timer's do;
-//   - Cancel (command 2) for SIGINT, SIGTERM and SIGHUP, taken through a
-//     signalfd; the entry blocks these signals before any other thread
-//     starts, so that no thread takes them asynchronously;
+// as lines on standard output (in the format of app/console_view.h) and feeds
+// the dialog procedure the messages the real dialog would get, from an I/O
+// loop of its own:
+//   - the timer messages of startTimer, on a fixed schedule; ticks missed
+//     while the procedure was busy come as one message, as a windowed
+//     timer's do;
+//   - Cancel (command 2) for a stop signal (app/stop_signals.h). The entry
+//     blocks them before any other thread starts; the dialog lets them in
+//     for its own thread only while it runs, so that no other thread takes
+//     them;
 //   - Exit (command 1) for a line typed on standard input, only when
 //     standard input is a terminal. Any other standard input (a service
 //     manager's /dev/null, a pipe, a closed descriptor) is not read at all,
 //     and a terminal stops being read at its end of file or hang-up.
-// Also holds the console's line format (app/console_view.h).
 #include "app/console_view.h"
 #include "app/dialog_manager.h"
-#include "app/main_dialog.h"
+#include "app/stop_signals.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <csignal>
+#include <array>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <memory>
+#include <optional>
 #include <vector>
 
-#include <poll.h>
-#include <sys/signalfd.h>
-#include <sys/timerfd.h>
+#include <fcntl.h>
+#include <pthread.h>
 #include <unistd.h>
 
-// ------------------------------------------------------------------ format
-
-namespace console {
-
-const char* itemLabel(int controlId)
-{
-    switch (controlId) {
-    case IDC_CPU:
-        return "Total CPU:";
-    case IDC_OS_DESC:
-        return "OS Description:";
-    case IDC_HOST_NAME:
-        return "Host Name:";
-    case IDC_COMMON_IPS:
-        return "Local IP In Common with Orvane IP:";
-    case IDC_TRIGGER:
-        return "Trigger:";
-    case IDC_ORVANE:
-        return "Orvane:";
-    case IDC_CLOUD:
-        return "Cloud:";
-    default:
-        return nullptr;
-    }
-}
-
-const char* listLabel(int listId)
-{
-    return listId == IDC_EVENT_LIST ? "Event:" : nullptr;
-}
-
-std::optional<std::string> ConsoleView::setItemText(int id, const std::string& text)
-{
-    auto shown = mTexts.find(id);
-    if (shown == mTexts.end()) {
-        if (text.empty())
-            return std::nullopt;  // the control starts empty
-        mTexts.emplace(id, text);
-    } else {
-        if (shown->second == text)
-            return std::nullopt;
-        shown->second = text;
-    }
-    const char* label = itemLabel(id);
-    std::string line = label != nullptr ? label : "Control " + std::to_string(id) + ":";
-    line += ' ';
-    line += escapeControls(text);
-    line += '\n';
-    return line;
-}
-
-std::string ConsoleView::listLine(int listId, const std::string& line)
-{
-    const char* label = listLabel(listId);
-    std::string shown = label != nullptr ? label : "List " + std::to_string(listId) + ":";
-    shown += ' ';
-    shown += escapeControls(line);
-    shown += '\n';
-    return shown;
-}
-
-std::string ConsoleView::listClearedLine(int listId)
-{
-    if (listId == IDC_EVENT_LIST)
-        return "Event list cleared.\n";
-    return "List " + std::to_string(listId) + " cleared.\n";
-}
-
-void ConsoleView::reset()
-{
-    mTexts.clear();
-}
-
-std::string startFailureLine(const std::string& reason)
-{
-    return "watchdog: the watch dog could not start; most likely another copy is running and holds UDP port "
-           "45654 (reason: " +
-           escapeControls(reason) + ")\n";
-}
-
-}  // namespace console
-
-// ------------------------------------------------------------------ dialog
+#include <boost/asio/executor_work_guard.hpp>
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/posix/stream_descriptor.hpp>
+#include <boost/asio/signal_set.hpp>
+#include <boost/asio/steady_timer.hpp>
 
 namespace {
+
+namespace asio = boost::asio;
+using Clock = std::chrono::steady_clock;
 
 // The commands that the dialog manager sends for Enter and for Escape or the
 // close box.
@@ -123,17 +50,28 @@ constexpr dlg::WParam kCancelCommand = 2;
 constexpr unsigned kMinimumTimerMilliseconds = 10;
 
 struct Timer {
+    Timer(asio::io_context& io, unsigned timerId) : id(timerId), clock(io) {}
     unsigned id;
-    int fd;
+    Clock::duration period{};
+    asio::steady_timer clock;
+    // Counts the starts, so that a wait of an earlier schedule that had
+    // completed before the restart brings no message.
+    unsigned schedule = 0;
 };
 
-// The one console dialog; its address is the dialog's handle.
+// The one console dialog; its address is the dialog's handle. The I/O objects
+// live while runModal runs.
 struct ConsoleDialog {
     bool running = false;
     bool ended = false;
     std::intptr_t result = 0;
+    dlg::Procedure procedure = nullptr;
     console::ConsoleView view;
-    std::vector<Timer> timers;
+    asio::io_context* io = nullptr;
+    std::vector<std::unique_ptr<Timer>> timers;
+    std::optional<asio::signal_set> stopSignals;
+    std::optional<asio::posix::stream_descriptor> terminal;
+    std::array<char, 256> typed{};
 };
 
 ConsoleDialog gDialog;
@@ -145,6 +83,11 @@ ConsoleDialog* dialogOf(dlg::Handle handle)
     return &gDialog;
 }
 
+void send(dlg::Message message, dlg::WParam wParam)
+{
+    gDialog.procedure(&gDialog, message, wParam, 0);
+}
+
 // Writes text whole to stream and flushes it, so that each line reaches a
 // pipe or the journal at once. Output errors are ignored: the console is only
 // a view of the service.
@@ -154,56 +97,87 @@ void writeLine(std::FILE* stream, const std::string& text)
     std::fflush(stream);
 }
 
-void writeSystemError(const char* what)
+void writeSystemError(const char* what, const std::string& reason)
 {
-    writeLine(stderr, std::string("watchdog: ") + what + ": " + std::strerror(errno) + "\n");
+    writeLine(stderr, std::string("watchdog: ") + what + ": " + reason + "\n");
 }
 
-sigset_t stopSignals()
+// Each stop signal is a Cancel, for as long as the dialog runs.
+void awaitStop()
 {
-    sigset_t signals;
-    sigemptyset(&signals);
-    sigaddset(&signals, SIGINT);
-    sigaddset(&signals, SIGTERM);
-    sigaddset(&signals, SIGHUP);
-    return signals;
+    gDialog.stopSignals->async_wait([](const boost::system::error_code& error, int) {
+        if (error || gDialog.ended)
+            return;
+        send(dlg::kCommand, kCancelCommand);
+        if (!gDialog.ended)
+            awaitStop();
+    });
 }
 
-// Takes every queued stop signal; true when there was one.
-bool takeStopSignals(int signalFd)
+// A line typed on the terminal is Exit; at its end of file or hang-up (any
+// failed read) the terminal is no longer read.
+void awaitLine()
 {
-    bool taken = false;
-    signalfd_siginfo info;
-    for (;;) {
-        ssize_t got = ::read(signalFd, &info, sizeof info);
-        if (got == static_cast<ssize_t>(sizeof info)) {
-            taken = true;
-            continue;
+    gDialog.terminal->async_read_some(asio::buffer(gDialog.typed), [](const boost::system::error_code& error,
+                                                                     std::size_t got) {
+        if (error || gDialog.ended)
+            return;
+        if (std::memchr(gDialog.typed.data(), '\n', got) != nullptr) {
+            send(dlg::kCommand, kExitCommand);
+            if (gDialog.ended)
+                return;
         }
-        if (got < 0 && errno == EINTR)
-            continue;
-        return taken;
+        awaitLine();
+    });
+}
+
+// The next tick of timer on its fixed schedule. The next expiry is set before
+// the procedure runs; if the procedure outlasts whole periods, the ticks it
+// missed are skipped and come as the one message of the next completion.
+void awaitTick(Timer& timer)
+{
+    timer.clock.async_wait([&timer, schedule = timer.schedule](const boost::system::error_code& error) {
+        if (error || gDialog.ended || schedule != timer.schedule)
+            return;
+        Clock::time_point next = timer.clock.expiry() + timer.period;
+        Clock::time_point now = Clock::now();
+        if (next <= now)
+            next += ((now - next) / timer.period + 1) * timer.period;
+        timer.clock.expires_at(next);
+        awaitTick(timer);
+        send(dlg::kTimer, timer.id);
+    });
+}
+
+// A descriptor of the dialog's own for the terminal on standard input, or
+// none when standard input is no terminal. The terminal is opened again by
+// its name, since Asio makes the descriptors it waits on non-blocking, and
+// standard input's open file is shared with standard output and the shell;
+// where that fails, a duplicate of standard input is used and its file flags
+// are put back when the dialog ends (restoreFlags).
+int openTerminal(int& restoreFlags)
+{
+    restoreFlags = -1;
+    if (::isatty(STDIN_FILENO) != 1)
+        return -1;
+    const char* name = ::ttyname(STDIN_FILENO);
+    int fd = name != nullptr ? ::open(name, O_RDONLY | O_NOCTTY | O_CLOEXEC) : -1;
+    if (fd < 0) {
+        restoreFlags = ::fcntl(STDIN_FILENO, F_GETFL);
+        fd = ::fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 0);
     }
+    return fd;
 }
 
-// Reads what the terminal has; reports whether a whole line came and whether
-// the terminal is still worth watching (not at end of file, not hung up).
-void readTerminal(bool& lineCame, bool& keepWatching)
+// Lets the stop signals in for this thread (the entry blocked them for all),
+// so that the dialog's signal set takes them; the returned mask puts back the
+// caller's.
+sigset_t unblockStopSignals()
 {
-    char buffer[256];
-    ssize_t got;
-    do {
-        got = ::read(STDIN_FILENO, buffer, sizeof buffer);
-    } while (got < 0 && errno == EINTR);
-    lineCame = got > 0 && std::memchr(buffer, '\n', static_cast<std::size_t>(got)) != nullptr;
-    keepWatching = got > 0 || (got < 0 && errno == EAGAIN);
-}
-
-void closeTimers()
-{
-    for (const Timer& timer : gDialog.timers)
-        ::close(timer.fd);
-    gDialog.timers.clear();
+    sigset_t signals = console::stopSignalMask();
+    sigset_t callers;
+    pthread_sigmask(SIG_UNBLOCK, &signals, &callers);
+    return callers;
 }
 
 }  // namespace
@@ -212,78 +186,58 @@ namespace dlg {
 
 std::intptr_t runModal(int /*templateId*/, Procedure procedure)
 {
+    asio::io_context io;
+    // The dialog waits until it ends, even with nothing left to watch.
+    auto waiting = asio::make_work_guard(io);
     gDialog.running = true;
     gDialog.ended = false;
     gDialog.result = 0;
+    gDialog.procedure = procedure;
     gDialog.view.reset();
-    Handle dialog = &gDialog;
+    gDialog.io = &io;
 
-    // Already blocked by the entry for every thread; blocked here again for
-    // this thread, whose signalfd would not see them otherwise.
-    sigset_t signals = stopSignals();
-    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-    int signalFd = ::signalfd(-1, &signals, SFD_NONBLOCK | SFD_CLOEXEC);
-    bool watchInput = ::isatty(STDIN_FILENO) == 1;
+    gDialog.stopSignals.emplace(io);
+    boost::system::error_code signalError;
+    for (int signal : console::kStopSignals)
+        gDialog.stopSignals->add(signal, signalError);
+    sigset_t callersMask = unblockStopSignals();
 
-    if (signalFd < 0) {
-        // Without it nothing could stop the dialog: it ends at once, and its
+    int restoreFlags = -1;
+    int terminal = openTerminal(restoreFlags);
+    if (terminal >= 0)
+        gDialog.terminal.emplace(io, terminal);
+
+    if (signalError) {
+        // Without them nothing could stop the dialog: it ends at once, and its
         // Cancel stops the service.
-        writeSystemError("cannot watch the stop signals");
-        procedure(dialog, kCommand, kCancelCommand, 0);
+        writeSystemError("cannot watch the stop signals", signalError.message());
+        send(kCommand, kCancelCommand);
     } else {
-        procedure(dialog, kInitDialog, 0, 0);
+        awaitStop();
+        send(kInitDialog, 0);
     }
+    if (gDialog.terminal)
+        awaitLine();
 
-    std::vector<pollfd> watched;
     while (!gDialog.ended) {
-        watched.clear();
-        watched.push_back({signalFd, POLLIN, 0});
-        if (watchInput)
-            watched.push_back({STDIN_FILENO, POLLIN, 0});
-        std::size_t firstTimer = watched.size();
-        for (const Timer& timer : gDialog.timers)
-            watched.push_back({timer.fd, POLLIN, 0});
-
-        if (::poll(watched.data(), watched.size(), -1) < 0) {
-            if (errno == EINTR)
-                continue;
-            writeSystemError("cannot wait for the dialog's events");
-            procedure(dialog, kCommand, kCancelCommand, 0);
+        try {
+            io.run_one();
+        } catch (const boost::system::system_error& failure) {
+            writeSystemError("cannot wait for the dialog's events", failure.code().message());
+            send(kCommand, kCancelCommand);
             break;
         }
-
-        if (watched[0].revents != 0 && takeStopSignals(signalFd)) {
-            procedure(dialog, kCommand, kCancelCommand, 0);
-            if (gDialog.ended)
-                break;
-        }
-        if (watchInput && watched[1].revents != 0) {
-            bool lineCame = false;
-            readTerminal(lineCame, watchInput);
-            if (lineCame) {
-                procedure(dialog, kCommand, kExitCommand, 0);
-                if (gDialog.ended)
-                    break;
-            }
-        }
-        // The procedure may have started timers during this round; only those
-        // that were watched are read.
-        for (std::size_t k = firstTimer; k < watched.size() && !gDialog.ended; ++k) {
-            if (watched[k].revents == 0)
-                continue;
-            std::uint64_t expirations = 0;
-            if (::read(watched[k].fd, &expirations, sizeof expirations) != sizeof expirations || expirations == 0)
-                continue;
-            auto timer = std::find_if(gDialog.timers.begin(), gDialog.timers.end(),
-                                      [&](const Timer& t) { return t.fd == watched[k].fd; });
-            if (timer != gDialog.timers.end())
-                procedure(dialog, kTimer, timer->id, 0);
-        }
     }
 
-    closeTimers();
-    if (signalFd >= 0)
-        ::close(signalFd);
+    // Signals that come from here on stay pending, blocked as the caller had
+    // them, before the signal set gives them back their default action.
+    pthread_sigmask(SIG_SETMASK, &callersMask, nullptr);
+    gDialog.timers.clear();
+    gDialog.terminal.reset();
+    gDialog.stopSignals.reset();
+    if (restoreFlags >= 0)
+        ::fcntl(STDIN_FILENO, F_SETFL, restoreFlags);
+    gDialog.io = nullptr;
     gDialog.running = false;
     return gDialog.result;
 }
@@ -293,29 +247,16 @@ void startTimer(Handle dialog, unsigned id, unsigned milliseconds)
     ConsoleDialog* console = dialogOf(dialog);
     if (console == nullptr)
         return;
-    milliseconds = std::max(milliseconds, kMinimumTimerMilliseconds);
-    itimerspec schedule{};
-    schedule.it_interval.tv_sec = static_cast<time_t>(milliseconds / 1000);
-    schedule.it_interval.tv_nsec = static_cast<long>(milliseconds % 1000) * 1000000L;
-    schedule.it_value = schedule.it_interval;
-
     // A timer id that is already in use is restarted with the new period.
     auto existing = std::find_if(console->timers.begin(), console->timers.end(),
-                                 [id](const Timer& timer) { return timer.id == id; });
-    int fd = existing != console->timers.end() ? existing->fd
-                                                : ::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
-    if (fd < 0) {
-        writeSystemError("cannot create the dialog's timer");
-        return;
-    }
-    if (::timerfd_settime(fd, 0, &schedule, nullptr) != 0) {
-        writeSystemError("cannot start the dialog's timer");
-        if (existing == console->timers.end())
-            ::close(fd);
-        return;
-    }
+                                 [id](const std::unique_ptr<Timer>& timer) { return timer->id == id; });
     if (existing == console->timers.end())
-        console->timers.push_back({id, fd});
+        existing = console->timers.insert(console->timers.end(), std::make_unique<Timer>(*console->io, id));
+    Timer& timer = **existing;
+    timer.period = std::chrono::milliseconds(std::max(milliseconds, kMinimumTimerMilliseconds));
+    ++timer.schedule;
+    timer.clock.expires_after(timer.period);
+    awaitTick(timer);
 }
 
 void endDialog(Handle dialog, std::intptr_t result)

@@ -6,17 +6,14 @@
 #include <pthread.h>
 
 #include "app/main_dialog.h"
+#include "app/stop_signals.h"
 
 int main()
 {
-    // The stop signals are taken synchronously by the console dialog. The
+    // The stop signals are taken by the console dialog in its own thread. The
     // mask is set before the service's worker thread starts, so the worker
-    // inherits it and no thread ever takes them asynchronously.
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGINT);
-    sigaddset(&stopSignals, SIGTERM);
-    sigaddset(&stopSignals, SIGHUP);
+    // inherits it and no other thread ever takes them.
+    sigset_t stopSignals = console::stopSignalMask();
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
     // The console is only a view: a reader of standard output that goes away
     // must not end the service, so a broken pipe is a failed write instead.

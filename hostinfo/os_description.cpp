@@ -1,26 +1,29 @@
 // Turns a Windows version record into one line such as
 // "Microsoft   Windows 7   Ultimate Edition, 64-bit". Every piece carries its
-// own blanks, so the pieces are simply run together.
+// own blanks, so the pieces are simply run together. Pure but for the one
+// diagnostic line for a version it does not describe.
 #include "hostinfo/os_description.h"
 
 #include "app/trace.h"
 
 namespace {
 
-constexpr std::uint32_t kPlatformWin32Nt = 2;
-constexpr std::uint8_t kWorkstation = 1;
+constexpr std::uint32_t kPlatformWin32Nt = 2;  // VER_PLATFORM_WIN32_NT
+constexpr std::uint8_t kWorkstation = 1;       // VER_NT_WORKSTATION
 
-constexpr std::uint16_t kSuiteEnterprise = 0x0002;
-constexpr std::uint16_t kSuiteDatacenter = 0x0080;
-constexpr std::uint16_t kSuitePersonal = 0x0200;
-constexpr std::uint16_t kSuiteBlade = 0x0400;
-constexpr std::uint16_t kSuiteStorageServer = 0x2000;
-constexpr std::uint16_t kSuiteComputeServer = 0x4000;
-constexpr std::uint16_t kSuiteHomeServer = 0x8000;
+// The bits of the suite mask that the tables test (VER_SUITE_*).
+enum SuiteBit : std::uint16_t {
+    kSuiteEnterprise = 0x0002,
+    kSuiteDatacenter = 0x0080,
+    kSuitePersonal = 0x0200,
+    kSuiteBlade = 0x0400,
+    kSuiteStorageServer = 0x2000,
+    kSuiteComputeServer = 0x4000,
+    kSuiteHomeServer = 0x8000,
+};
 
-constexpr std::uint16_t kArchX86 = 0;
-constexpr std::uint16_t kArchItanium = 6;
-constexpr std::uint16_t kArchX64 = 9;
+// The processor architectures that the tables name (PROCESSOR_ARCHITECTURE_*).
+enum Architecture : std::uint16_t { kArchX86 = 0, kArchItanium = 6, kArchX64 = 9 };
 
 // The edition that GetProductInfo's product type code names; codes not
 // listed add nothing.
