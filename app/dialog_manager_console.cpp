@@ -198,9 +198,15 @@ std::intptr_t runModal(int /*templateId*/, Procedure procedure)
 
     gDialog.stopSignals.emplace(io);
     boost::system::error_code signalError;
-    for (int signal : console::kStopSignals)
-        gDialog.stopSignals->add(signal, signalError);
-    sigset_t callersMask = unblockStopSignals();
+    for (int signal : console::kStopSignals) {
+        if (!signalError)
+            gDialog.stopSignals->add(signal, signalError);
+    }
+    sigset_t callersMask;
+    if (signalError)
+        pthread_sigmask(SIG_SETMASK, nullptr, &callersMask);  // they stay blocked
+    else
+        callersMask = unblockStopSignals();
 
     int restoreFlags = -1;
     int terminal = openTerminal(restoreFlags);

@@ -6,6 +6,8 @@
 
 #include "app/trace.h"
 
+#include <initializer_list>
+
 namespace {
 
 constexpr std::uint32_t kPlatformWin32Nt = 2;  // VER_PLATFORM_WIN32_NT
@@ -52,6 +54,22 @@ const char* editionOf(std::uint32_t productCode)
     }
 }
 
+// One row of a table of editions: the suite bit that names it.
+struct SuiteEdition {
+    SuiteBit bit;
+    const char* edition;
+};
+
+// The edition of the first row whose bit the suite mask holds, or otherwise.
+const char* bySuite(std::uint16_t suiteMask, std::initializer_list<SuiteEdition> rows, const char* otherwise)
+{
+    for (const SuiteEdition& row : rows) {
+        if (suiteMask & row.bit)
+            return row.edition;
+    }
+    return otherwise;
+}
+
 // Version 5.2: the product, then the server edition.
 void appendVersion52(const OsVersionRecord& r, std::string& text)
 {
@@ -70,28 +88,22 @@ void appendVersion52(const OsVersionRecord& r, std::string& text)
     if (workstation)
         return;
     if (r.processorArchitecture == kArchItanium) {
-        if (r.suiteMask & kSuiteDatacenter)
-            text += "  Datacenter Edition for Itanium-based Systems";
-        else if (r.suiteMask & kSuiteEnterprise)
-            text += "  Enterprise Edition for Itanium-based Systems";
+        text += bySuite(r.suiteMask,
+                        {{kSuiteDatacenter, "  Datacenter Edition for Itanium-based Systems"},
+                         {kSuiteEnterprise, "  Enterprise Edition for Itanium-based Systems"}},
+                        "");
     } else if (r.processorArchitecture == kArchX64) {
-        if (r.suiteMask & kSuiteDatacenter)
-            text += "  Datacenter x64 Edition";
-        else if (r.suiteMask & kSuiteEnterprise)
-            text += "  Enterprise x64 Edition";
-        else
-            text += "  Standard x64 Edition";
+        text += bySuite(r.suiteMask,
+                        {{kSuiteDatacenter, "  Datacenter x64 Edition"},
+                         {kSuiteEnterprise, "  Enterprise x64 Edition"}},
+                        "  Standard x64 Edition");
     } else {
-        if (r.suiteMask & kSuiteComputeServer)
-            text += "  Compute Cluster Edition";
-        else if (r.suiteMask & kSuiteDatacenter)
-            text += "  Datacenter Edition";
-        else if (r.suiteMask & kSuiteEnterprise)
-            text += "  Enterprise Edition";
-        else if (r.suiteMask & kSuiteBlade)
-            text += "  Web Edition";
-        else
-            text += "  Standard Edition";
+        text += bySuite(r.suiteMask,
+                        {{kSuiteComputeServer, "  Compute Cluster Edition"},
+                         {kSuiteDatacenter, "  Datacenter Edition"},
+                         {kSuiteEnterprise, "  Enterprise Edition"},
+                         {kSuiteBlade, "  Web Edition"}},
+                        "  Standard Edition");
     }
 }
 
@@ -122,14 +134,11 @@ std::string describeWindowsVersion(const OsVersionRecord& r)
         text += (r.suiteMask & kSuitePersonal) ? "  Home Edition" : "  Professional";
     } else if (r.majorVersion == 5 && r.minorVersion == 0) {
         text += "  Windows 2000 ";
-        if (workstation)
-            text += "  Professional";
-        else if (r.suiteMask & kSuiteDatacenter)
-            text += "  Datacenter Server";
-        else if (r.suiteMask & kSuiteEnterprise)
-            text += "  Advanced Server";
-        else
-            text += "  Server";
+        text += workstation ? "  Professional"
+                            : bySuite(r.suiteMask,
+                                      {{kSuiteDatacenter, "  Datacenter Server"},
+                                       {kSuiteEnterprise, "  Advanced Server"}},
+                                      "  Server");
     }
 
     if (r.majorVersion >= 6) {
