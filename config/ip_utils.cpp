@@ -4,6 +4,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <stdexcept>
+#include <utility>
 #include <vector>
 
 #include "net/host_lookup.h"
@@ -16,16 +17,17 @@ std::uint32_t resolveIpInt(const std::string& text)
     if (text == "255.255.255.255")
         return 0;
 
-    std::string name = text;
-    if (name.empty()) {
-        char hostName[256];
-        int error = 0;
-        if (!hostlookup::localHostName(hostName, sizeof hostName, error))
-            return 0;
-        name = hostName;
-    }
     std::vector<std::uint32_t> addresses;
-    if (!hostlookup::addressesOf(name.c_str(), addresses) || addresses.empty())
+    if (text.empty()) {
+        // The local host's name, gethostname cut to 255 characters.
+        hostlookup::OwnHost host = hostlookup::lookUpOwnHost(256);
+        if (!host.addressesFound)
+            return 0;
+        addresses = std::move(host.addresses);
+    } else if (!hostlookup::addressesOf(text.c_str(), addresses)) {
+        return 0;
+    }
+    if (addresses.empty())
         return 0;
     return inet::networkToHost(addresses.front());
 }

@@ -1,8 +1,11 @@
 // What every socket of the agent shares about receiving one datagram.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <memory>
+#include <string>
+#include <utility>
 
 #include <boost/asio/buffer.hpp>
 #include <boost/asio/error.hpp>
@@ -31,6 +34,13 @@ public:
     boost::asio::mutable_buffer whole() { return boost::asio::buffer(mBytes.get(), kSize); }
     std::shared_ptr<char[]> owner() const { return mBytes; }
 
+    // The first length bytes up to the first zero byte: a datagram that
+    // fills them has no zero byte after them.
+    std::string textUpToZero(std::size_t length) const
+    {
+        return std::string(data(), std::find(data(), data() + length, '\0'));
+    }
+
 private:
     std::shared_ptr<char[]> mBytes{new char[kSize]};
 };
@@ -42,6 +52,34 @@ private:
 inline bool socketClosed(const boost::system::error_code& error)
 {
     return error == boost::asio::error::operation_aborted || error == boost::asio::error::bad_descriptor;
+}
+
+// Whether a receive delivered a datagram: a datagram larger than the buffer
+// still delivers its first bytes.
+inline bool datagramDelivered(const boost::system::error_code& error)
+{
+    return !error || error == boost::asio::error::message_size;
+}
+
+// Arms one receive of a datagram into buffer, the sender's endpoint into
+// sender. handler(error, bytesReceived) runs when it completes, unless alive
+// has expired by then (its owner gone): a socket object deleted while the
+// platform may still complete its receive is never called. The handler holds
+// a share of the buffer's memory until the receive has completed. Whether
+// and when to receive again is the handler's to say: it arms the next
+// receive through this function.
+template <typename Socket, typename Handler>
+void armReceive(Socket& socket, DatagramBuffer& buffer, typename Socket::endpoint_type& sender,
+                const std::shared_ptr<bool>& alive, Handler handler)
+{
+    socket.async_receive_from(buffer.whole(), sender,
+                              [guard = std::weak_ptr<bool>(alive), memory = buffer.owner(),
+                               handler = std::move(handler)](const boost::system::error_code& error,
+                                                             std::size_t bytesReceived) {
+                                  (void)memory;  // held until the receive has completed
+                                  if (!guard.expired())
+                                      handler(error, bytesReceived);
+                              });
 }
 
 }  // namespace zq

@@ -19,6 +19,7 @@
 #include "hostinfo/cpu_usage.h"
 #include "net/address_watch.h"
 #include "net/multicast_receiver.h"
+#include "net/protocol.h"
 #include "net/udp_bound_socket.h"
 #include "net/udp_zq_server.h"
 #include "service/shared_text.h"
@@ -26,8 +27,6 @@
 
 namespace zq {
 
-// Port of the multicast receivers and the sender sockets.
-constexpr unsigned short kAgentPort = 34543;
 // Most common-network pairs, local addresses and senders.
 constexpr int kMaxPairs = 5;
 
