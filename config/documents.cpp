@@ -8,7 +8,18 @@
 namespace zq {
 
 namespace {
-const char* const kVersionLine = "<wdVer>1.0</wdVer>\n";
+
+// What every document ends with: the CPU load, the operating system, the
+// host's name, the version line and the closing tag.
+void appendHostAndEnd(ZqServer& server, std::string& xml, ElementLayout layout, const char* closing)
+{
+    appendElement(xml, "cpuUsage", server.getCpuUsageText(), layout);
+    appendElement(xml, "osDesc", server.getOsDescText(), layout);
+    appendElement(xml, "hostName", server.mHostName.get(), layout);
+    xml += "<wdVer>1.0</wdVer>\n";
+    xml += closing;
+}
+
 }  // namespace
 
 std::string ZqServer::getKeepAliveXml(const std::string& address)
@@ -16,11 +27,7 @@ std::string ZqServer::getKeepAliveXml(const std::string& address)
     return buildDocument("ZqServer::getKeepAliveXml", [&](std::string& xml) {
         xml = "<wdKA>\n";
         appendElement(xml, "ipAddr", address);
-        appendElement(xml, "cpuUsage", getCpuUsageText());
-        appendElement(xml, "osDesc", getOsDescText());
-        appendElement(xml, "hostName", mHostName.get());
-        xml += kVersionLine;
-        xml += "</wdKA>\n";
+        appendHostAndEnd(*this, xml, ElementLayout::line, "</wdKA>\n");
     });
 }
 
@@ -31,11 +38,7 @@ std::string ZqServer::getReportXml(const std::string& address)
         xml += getIpAddressesXml();
         appendElement(xml, "ipAddr", address);
         appendElement(xml, "ipPort", kAgentPortText);
-        appendElement(xml, "cpuUsage", getCpuUsageText());
-        appendElement(xml, "osDesc", getOsDescText());
-        appendElement(xml, "hostName", mHostName.get());
-        xml += kVersionLine;
-        xml += "</wdStatus>\n";
+        appendHostAndEnd(*this, xml, ElementLayout::line, "</wdStatus>\n");
     });
 }
 
@@ -46,11 +49,7 @@ std::string ZqServer::getAlarmXml()
         xml = "<CPU_ALARM>\n";
         xml += getIpAddressesXml();
         appendElement(xml, "ipPort", kAgentPortText, ElementLayout::openLine);
-        appendElement(xml, "cpuUsage", getCpuUsageText(), ElementLayout::openLine);
-        appendElement(xml, "osDesc", getOsDescText(), ElementLayout::openLine);
-        appendElement(xml, "hostName", mHostName.get(), ElementLayout::openLine);
-        xml += kVersionLine;
-        xml += "</CPU_ALARM>\n";
+        appendHostAndEnd(*this, xml, ElementLayout::openLine, "</CPU_ALARM>\n");
     });
 }
 

@@ -2,7 +2,6 @@
 #include "config/ip_utils.h"
 
 #include <cstdarg>
-#include <cstdio>
 #include <stdexcept>
 #include <utility>
 #include <vector>
@@ -43,10 +42,8 @@ std::string formatString(const char* format, ...)
     char buffer[512];
     va_list args;
     va_start(args, format);
-    int n = std::vsnprintf(buffer, sizeof buffer, format, args);
+    formatInto(buffer, sizeof buffer, format, args);
     va_end(args);
-    if (n < 0)
-        buffer[0] = '\0';
     return buffer;
 }
 

@@ -5,7 +5,6 @@
 #include <cstddef>
 #include <memory>
 #include <string>
-#include <utility>
 
 #include <boost/asio/buffer.hpp>
 #include <boost/asio/error.hpp>
@@ -62,23 +61,23 @@ inline bool datagramDelivered(const boost::system::error_code& error)
 }
 
 // Arms one receive of a datagram into buffer, the sender's endpoint into
-// sender. handler(error, bytesReceived) runs when it completes, unless alive
-// has expired by then (its owner gone): a socket object deleted while the
-// platform may still complete its receive is never called. The handler holds
-// a share of the buffer's memory until the receive has completed. Whether
+// sender. (owner->*handle)(error, bytesReceived) runs when it completes,
+// unless alive has expired by then (the owner gone): a socket object deleted
+// while the platform may still complete its receive is never called. The
+// completion holds a share of the buffer's memory until it has run. Whether
 // and when to receive again is the handler's to say: it arms the next
 // receive through this function.
-template <typename Socket, typename Handler>
+template <typename Socket, typename Owner>
 void armReceive(Socket& socket, DatagramBuffer& buffer, typename Socket::endpoint_type& sender,
-                const std::shared_ptr<bool>& alive, Handler handler)
+                const std::shared_ptr<bool>& alive, Owner* owner,
+                void (Owner::*handle)(const boost::system::error_code&, std::size_t))
 {
     socket.async_receive_from(buffer.whole(), sender,
-                              [guard = std::weak_ptr<bool>(alive), memory = buffer.owner(),
-                               handler = std::move(handler)](const boost::system::error_code& error,
-                                                             std::size_t bytesReceived) {
+                              [guard = std::weak_ptr<bool>(alive), memory = buffer.owner(), owner,
+                               handle](const boost::system::error_code& error, std::size_t bytesReceived) {
                                   (void)memory;  // held until the receive has completed
                                   if (!guard.expired())
-                                      handler(error, bytesReceived);
+                                      (owner->*handle)(error, bytesReceived);
                               });
 }
 

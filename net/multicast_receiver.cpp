@@ -118,10 +118,7 @@ void GroupReceiver::rejoin()
 
 void GroupReceiver::start_receive()
 {
-    armReceive(socket_, data_, sender_endpoint_, alive_,
-               [this](const boost::system::error_code& error, std::size_t bytesReceived) {
-                   handle_receive_from(error, bytesReceived);
-               });
+    armReceive(socket_, data_, sender_endpoint_, alive_, this, &GroupReceiver::handle_receive_from);
 }
 
 void GroupReceiver::handle_receive_from(const boost::system::error_code& error, std::size_t bytesReceived)

@@ -69,10 +69,7 @@ void UdpBoundSocket::start_receive()
 {
     trace("<> UdpBoundSocket::start_receive\n");
     std::memset(data_.data(), 0, kUnicastClearedBytes);
-    armReceive(socket_, data_, sender_endpoint_, alive_,
-               [this](const boost::system::error_code& error, std::size_t bytesReceived) {
-                   handle_receive(error, bytesReceived);
-               });
+    armReceive(socket_, data_, sender_endpoint_, alive_, this, &UdpBoundSocket::handle_receive);
 }
 
 void UdpBoundSocket::handle_receive(const boost::system::error_code& error, std::size_t bytesReceived)

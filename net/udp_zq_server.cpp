@@ -149,10 +149,7 @@ void UdpZqServer::start_receive()
 {
     trace("<> UdpZqServer::start_receive\n");
     std::memset(recv_buffer_.data(), 0, kUnicastClearedBytes);
-    armReceive(socket_, recv_buffer_, remote_endpoint_, alive_,
-               [this](const boost::system::error_code& error, std::size_t bytesReceived) {
-                   handle_receive(error, bytesReceived);
-               });
+    armReceive(socket_, recv_buffer_, remote_endpoint_, alive_, this, &UdpZqServer::handle_receive);
 }
 
 void UdpZqServer::handle_receive(const boost::system::error_code& error, std::size_t bytesReceived)

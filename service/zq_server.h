@@ -15,6 +15,7 @@
 #include <boost/asio/basic_waitable_timer.hpp>
 #include <boost/asio/io_service.hpp>
 #include <boost/asio/ip/udp.hpp>
+#include <boost/core/noncopyable.hpp>
 
 #include "hostinfo/cpu_usage.h"
 #include "net/address_watch.h"
@@ -33,11 +34,9 @@ constexpr int kMaxPairs = 5;
 // The timer of the cycle, on the steady clock of service/tick_clock.h.
 using TickTimer = boost::asio::basic_waitable_timer<TickClock>;
 
-class ZqServer {
+class ZqServer : boost::noncopyable {
 public:
     ZqServer();
-    ZqServer(const ZqServer&) = delete;
-    ZqServer& operator=(const ZqServer&) = delete;
     virtual ~ZqServer();
 
     // The worker thread's body: runs the I/O loop; never lets an exception out.
