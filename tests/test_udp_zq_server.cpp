@@ -7,7 +7,6 @@
 #include <chrono>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include <boost/asio/ip/udp.hpp>
