@@ -19,12 +19,16 @@ void trace(const char* format, ...)
     char buffer[kTraceBufferSize];
     va_list args;
     va_start(args, format);
-    int n = std::vsnprintf(buffer, sizeof buffer, format, args);
+    formatInto(buffer, sizeof buffer, format, args);
     va_end(args);
-    if (n < 0)
-        buffer[0] = '\0';
-    buffer[sizeof buffer - 1] = '\0';
     debugOutput(buffer);
+}
+
+void formatInto(char* buffer, std::size_t size, const char* format, va_list args)
+{
+    if (std::vsnprintf(buffer, size, format, args) < 0)
+        buffer[0] = '\0';
+    buffer[size - 1] = '\0';
 }
 
 void EventLog::append(const char* tag, const std::string& text, const char* terminator)

@@ -6,6 +6,7 @@
 // multicast texts until the dialog drains it.
 #pragma once
 
+#include <cstdarg>
 #include <cstring>
 #include <mutex>
 #include <string>
@@ -22,6 +23,10 @@ void trace(const char* format, ...) ZQ_PRINTF_FORMAT(1, 2);
 
 // Size of each trace call's buffer; a trace text is at most one less.
 constexpr std::size_t kTraceBufferSize = 2048;
+
+// vsnprintf into buffer (size bytes): the text, cut to size - 1 characters,
+// always zero-terminated; empty when the format fails.
+void formatInto(char* buffer, std::size_t size, const char* format, va_list args) ZQ_PRINTF_FORMAT(3, 0);
 
 // The platform's debugger-output channel: takes one zero-terminated text,
 // from any thread, and adds nothing to it.

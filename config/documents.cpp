@@ -1,103 +1,56 @@
 // The three documents that the timer cycle sends to the Orvane server:
 // keep-alive, status report and CPU alarm. Plain concatenations of fixed
 // pieces and values; nothing is escaped.
-#include "app/trace.h"
+#include "config/document_text.h"
+#include "net/protocol.h"
 #include "service/zq_server.h"
 
 namespace zq {
 
 namespace {
-const char* const kVersionLine = "<wdVer>1.0</wdVer>\n";
-const char* const kAgentPortText = "34543";
+
+// What every document ends with: the CPU load, the operating system, the
+// host's name, the version line and the closing tag.
+void appendHostAndEnd(ZqServer& server, std::string& xml, ElementLayout layout, const char* closing)
+{
+    appendElement(xml, "cpuUsage", server.getCpuUsageText(), layout);
+    appendElement(xml, "osDesc", server.getOsDescText(), layout);
+    appendElement(xml, "hostName", server.mHostName.get(), layout);
+    xml += "<wdVer>1.0</wdVer>\n";
+    xml += closing;
+}
+
 }  // namespace
 
 std::string ZqServer::getKeepAliveXml(const std::string& address)
 {
-    trace("==>  ZqServer::getKeepAliveXml\n");
-    std::string xml;
-    try {
+    return buildDocument("ZqServer::getKeepAliveXml", [&](std::string& xml) {
         xml = "<wdKA>\n";
-        xml += "<ipAddr>";
-        xml += address;
-        xml += "</ipAddr>\n";
-        xml += "<cpuUsage>";
-        xml += getCpuUsageText();
-        xml += "</cpuUsage>\n";
-        xml += "<osDesc>";
-        xml += getOsDescText();
-        xml += "</osDesc>\n";
-        xml += "<hostName>";
-        xml += mHostName.get();
-        xml += "</hostName>\n";
-        xml += kVersionLine;
-        xml += "</wdKA>\n";
-    } catch (...) {
-        noteException("ZqServer::getKeepAliveXml");
-        return xml;
-    }
-    trace("<==  ZqServer::getKeepAliveXml\n");
-    return xml;
+        appendElement(xml, "ipAddr", address);
+        appendHostAndEnd(*this, xml, ElementLayout::line, "</wdKA>\n");
+    });
 }
 
 std::string ZqServer::getReportXml(const std::string& address)
 {
-    trace("==>  ZqServer::getReportXml\n");
-    std::string xml;
-    try {
+    return buildDocument("ZqServer::getReportXml", [&](std::string& xml) {
         xml = "<wdStatus>\n";
         xml += getIpAddressesXml();
-        xml += "<ipAddr>";
-        xml += address;
-        xml += "</ipAddr>\n";
-        xml += "<ipPort>";
-        xml += kAgentPortText;
-        xml += "</ipPort>\n";
-        xml += "<cpuUsage>";
-        xml += getCpuUsageText();
-        xml += "</cpuUsage>\n";
-        xml += "<osDesc>";
-        xml += getOsDescText();
-        xml += "</osDesc>\n";
-        xml += "<hostName>";
-        xml += mHostName.get();
-        xml += "</hostName>\n";
-        xml += kVersionLine;
-        xml += "</wdStatus>\n";
-    } catch (...) {
-        noteException("ZqServer::getReportXml");
-        return xml;
-    }
-    trace("<==  ZqServer::getReportXml\n");
-    return xml;
+        appendElement(xml, "ipAddr", address);
+        appendElement(xml, "ipPort", kAgentPortText);
+        appendHostAndEnd(*this, xml, ElementLayout::line, "</wdStatus>\n");
+    });
 }
 
+// The alarm puts a line end after each opening tag.
 std::string ZqServer::getAlarmXml()
 {
-    trace("==>  ZqServer::getAlarmXml\n");
-    std::string xml;
-    try {
+    return buildDocument("ZqServer::getAlarmXml", [&](std::string& xml) {
         xml = "<CPU_ALARM>\n";
         xml += getIpAddressesXml();
-        xml += "<ipPort>\n";
-        xml += kAgentPortText;
-        xml += "</ipPort>\n";
-        xml += "<cpuUsage>\n";
-        xml += getCpuUsageText();
-        xml += "</cpuUsage>\n";
-        xml += "<osDesc>\n";
-        xml += getOsDescText();
-        xml += "</osDesc>\n";
-        xml += "<hostName>\n";
-        xml += mHostName.get();
-        xml += "</hostName>\n";
-        xml += kVersionLine;
-        xml += "</CPU_ALARM>\n";
-    } catch (...) {
-        noteException("ZqServer::getAlarmXml");
-        return xml;
-    }
-    trace("<==  ZqServer::getAlarmXml\n");
-    return xml;
+        appendElement(xml, "ipPort", kAgentPortText, ElementLayout::openLine);
+        appendHostAndEnd(*this, xml, ElementLayout::openLine, "</CPU_ALARM>\n");
+    });
 }
 
 }  // namespace zq

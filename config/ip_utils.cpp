@@ -2,8 +2,8 @@
 #include "config/ip_utils.h"
 
 #include <cstdarg>
-#include <cstdio>
 #include <stdexcept>
+#include <utility>
 #include <vector>
 
 #include "net/host_lookup.h"
@@ -16,16 +16,17 @@ std::uint32_t resolveIpInt(const std::string& text)
     if (text == "255.255.255.255")
         return 0;
 
-    std::string name = text;
-    if (name.empty()) {
-        char hostName[256];
-        int error = 0;
-        if (!hostlookup::localHostName(hostName, sizeof hostName, error))
-            return 0;
-        name = hostName;
-    }
     std::vector<std::uint32_t> addresses;
-    if (!hostlookup::addressesOf(name.c_str(), addresses) || addresses.empty())
+    if (text.empty()) {
+        // The local host's name, gethostname cut to 255 characters.
+        hostlookup::OwnHost host = hostlookup::lookUpOwnHost(256);
+        if (!host.addressesFound)
+            return 0;
+        addresses = std::move(host.addresses);
+    } else if (!hostlookup::addressesOf(text.c_str(), addresses)) {
+        return 0;
+    }
+    if (addresses.empty())
         return 0;
     return inet::networkToHost(addresses.front());
 }
@@ -41,10 +42,8 @@ std::string formatString(const char* format, ...)
     char buffer[512];
     va_list args;
     va_start(args, format);
-    int n = std::vsnprintf(buffer, sizeof buffer, format, args);
+    formatInto(buffer, sizeof buffer, format, args);
     va_end(args);
-    if (n < 0)
-        buffer[0] = '\0';
     return buffer;
 }
 

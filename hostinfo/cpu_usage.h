@@ -1,11 +1,11 @@
 // Samples the machine's total processor load in whole percent.
 #pragma once
 
-class CpuUsage {
+#include <boost/core/noncopyable.hpp>
+
+class CpuUsage : boost::noncopyable {
 public:
     CpuUsage();
-    CpuUsage(const CpuUsage&) = delete;
-    CpuUsage& operator=(const CpuUsage&) = delete;
     virtual ~CpuUsage();
 
     // One sample: the load since the previous sample, whoever took it. The

@@ -1,8 +1,10 @@
 // What every socket of the agent shares about receiving one datagram.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <memory>
+#include <string>
 
 #include <boost/asio/buffer.hpp>
 #include <boost/asio/error.hpp>
@@ -31,6 +33,13 @@ public:
     boost::asio::mutable_buffer whole() { return boost::asio::buffer(mBytes.get(), kSize); }
     std::shared_ptr<char[]> owner() const { return mBytes; }
 
+    // The first length bytes up to the first zero byte: a datagram that
+    // fills them has no zero byte after them.
+    std::string textUpToZero(std::size_t length) const
+    {
+        return std::string(data(), std::find(data(), data() + length, '\0'));
+    }
+
 private:
     std::shared_ptr<char[]> mBytes{new char[kSize]};
 };
@@ -42,6 +51,34 @@ private:
 inline bool socketClosed(const boost::system::error_code& error)
 {
     return error == boost::asio::error::operation_aborted || error == boost::asio::error::bad_descriptor;
+}
+
+// Whether a receive delivered a datagram: a datagram larger than the buffer
+// still delivers its first bytes.
+inline bool datagramDelivered(const boost::system::error_code& error)
+{
+    return !error || error == boost::asio::error::message_size;
+}
+
+// Arms one receive of a datagram into buffer, the sender's endpoint into
+// sender. (owner->*handle)(error, bytesReceived) runs when it completes,
+// unless alive has expired by then (the owner gone): a socket object deleted
+// while the platform may still complete its receive is never called. The
+// completion holds a share of the buffer's memory until it has run. Whether
+// and when to receive again is the handler's to say: it arms the next
+// receive through this function.
+template <typename Socket, typename Owner>
+void armReceive(Socket& socket, DatagramBuffer& buffer, typename Socket::endpoint_type& sender,
+                const std::shared_ptr<bool>& alive, Owner* owner,
+                void (Owner::*handle)(const boost::system::error_code&, std::size_t))
+{
+    socket.async_receive_from(buffer.whole(), sender,
+                              [guard = std::weak_ptr<bool>(alive), memory = buffer.owner(), owner,
+                               handle](const boost::system::error_code& error, std::size_t bytesReceived) {
+                                  (void)memory;  // held until the receive has completed
+                                  if (!guard.expired())
+                                      (owner->*handle)(error, bytesReceived);
+                              });
 }
 
 }  // namespace zq

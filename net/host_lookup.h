@@ -28,6 +28,33 @@ bool addressesOf(const char* name, std::vector<std::uint32_t>& addresses);
 // cannot be listed.
 std::vector<std::uint32_t> interfaceAddresses();
 
+// What the lookup of the host's own name gives: the name, as gethostname
+// gives it into a buffer of the caller's size, and that name's addresses.
+struct OwnHost {
+    bool nameFound = false;
+    int nameError = 0;  // when the name was not found: the platform's socket error code
+    std::string name;
+    bool addressesFound = false;          // whether the lookup of the name succeeded
+    std::vector<std::uint32_t> addresses;  // network byte order, in the lookup's order
+};
+
+// The name buffer of the documents and of the server's own addresses.
+constexpr std::size_t kHostNameSize = 80;
+
+// localHostName into nameSize bytes, then, when that succeeded, addressesOf
+// the name. Built on the two calls above, so a test's scripted host serves it.
+inline OwnHost lookUpOwnHost(std::size_t nameSize)
+{
+    OwnHost host;
+    std::vector<char> buffer(nameSize);
+    host.nameFound = localHostName(buffer.data(), buffer.size(), host.nameError);
+    if (host.nameFound) {
+        host.name = buffer.data();
+        host.addressesFound = addressesOf(host.name.c_str(), host.addresses);
+    }
+    return host;
+}
+
 }  // namespace hostlookup
 
 namespace inet {

@@ -13,6 +13,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "net/host_entry.h"
+
 namespace hostlookup {
 
 namespace {
@@ -51,13 +53,8 @@ bool addressesOf(const char* name, std::vector<std::uint32_t>& addresses)
             return false;
         break;
     }
-    if (result->h_addrtype != AF_INET || result->h_length != 4)
+    if (!appendIpv4Addresses(*result, AF_INET, addresses))
         return true;
-    for (char** item = result->h_addr_list; *item != nullptr; ++item) {
-        std::uint32_t value;
-        std::memcpy(&value, *item, sizeof value);
-        addresses.push_back(value);
-    }
     // The name of a stock Debian host is 127.0.1.1 in /etc/hosts: then the
     // addresses of its interfaces stand for it.
     if (std::all_of(addresses.begin(), addresses.end(), isLoopback)) {

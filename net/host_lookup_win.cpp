@@ -9,6 +9,8 @@
 #include <ws2tcpip.h>
 #include <iphlpapi.h>
 
+#include "net/host_entry.h"
+
 namespace hostlookup {
 
 bool localHostName(char* buffer, std::size_t size, int& error)
@@ -27,13 +29,7 @@ bool addressesOf(const char* name, std::vector<std::uint32_t>& addresses)
     hostent* result = ::gethostbyname(name);
     if (result == nullptr)
         return false;
-    if (result->h_addrtype != AF_INET || result->h_length != 4)
-        return true;
-    for (char** item = result->h_addr_list; *item != nullptr; ++item) {
-        std::uint32_t value;
-        std::memcpy(&value, *item, sizeof value);
-        addresses.push_back(value);
-    }
+    appendIpv4Addresses(*result, AF_INET, addresses);
     return true;
 }
 

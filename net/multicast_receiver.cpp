@@ -1,10 +1,13 @@
-// The two configuration receivers. They share the set-up and the handling of
-// each datagram (echo, trace, event log, CPU sample) through the helpers
-// below, and differ only in what they take out of a configuration message.
+// The two configuration receivers. Both are a GroupReceiver: its socket is
+// set up, receives and hands over each datagram (echo, trace, event log, CPU
+// sample) the same way; the two differ only in what they take out of a
+// configuration message.
 #include "net/multicast_receiver.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
+#include <utility>
 
 #include <unistd.h>
 
@@ -16,6 +19,7 @@
 #include "config/xml_value.h"
 #include "hostinfo/cpu_usage.h"
 #include "net/multicast_delivery.h"
+#include "net/protocol.h"
 #include "service/zq_server.h"
 
 namespace {
@@ -23,11 +27,6 @@ namespace {
 using boost::asio::ip::udp;
 
 const char kListenAddress[] = "0.0.0.0";
-constexpr unsigned short kListenPort = 34543;
-// The bytes of a datagram that are read; the rest of a longer one is ignored.
-constexpr std::size_t kReceiveSize = 1024;
-constexpr std::size_t kShortestInterpreted = 11;
-const char kConfigKeyword[] = "beaconCfgAlarm";
 const char kCloudServerTag[] = "<srvIpAddr>";
 
 // Binds the agent's port on every local IPv4 address and joins group on
@@ -36,7 +35,7 @@ const char kCloudServerTag[] = "<srvIpAddr>";
 void listenToGroup(udp::socket& socket, const std::string& group, GroupMembership& membership)
 {
     membership.setGroup(group);
-    udp::endpoint listen(boost::asio::ip::make_address(kListenAddress), kListenPort);
+    udp::endpoint listen(boost::asio::ip::make_address(kListenAddress), zq::kAgentPort);
     socket.open(listen.protocol());
     // Without this a socket on the any-address would also take the other
     // receiver's group.
@@ -52,7 +51,7 @@ void listenToGroup(udp::socket& socket, const std::string& group, GroupMembershi
 void rejoinGroup(udp::socket& socket, GroupMembership& membership)
 {
     boost::system::error_code error;
-    if (socket.is_open() && socket.local_endpoint(error).port() == kListenPort && !error)
+    if (socket.is_open() && socket.local_endpoint(error).port() == zq::kAgentPort && !error)
         membership.join(socket);
 }
 
@@ -82,64 +81,81 @@ std::string takeDatagram(const char* data, std::size_t bytesReceived)
 
 bool isConfigMessage(const std::string& text)
 {
-    return text.find(kConfigKeyword) != std::string::npos;
+    return text.find(zq::kConfigKeyword) != std::string::npos;
 }
 
 }  // namespace
 
-MulticastReceiver::MulticastReceiver(boost::asio::io_service& ioService, std::string group)
-    : socket_(ioService)
+namespace zq {
+
+GroupReceiver::GroupReceiver(boost::asio::io_service& ioService, const std::string& group, const std::string& name,
+                             Interpret interpret)
+    : received_(name + "::handle_receive_from\n")
+    , interpret_(std::move(interpret))
+    , socket_(ioService)
     , sender_endpoint_(udp::v4(), 0)
 {
-    trace("MulticastReceiver::MulticastReceiver\n");
+    const std::string constructor = name + "::" + name;
+    trace("%s\n", constructor.c_str());
     try {
         listenToGroup(socket_, group, membership_);
         start_receive();
     } catch (...) {
-        noteException("MulticastReceiver::MulticastReceiver");
+        noteException(constructor.c_str());
     }
 }
 
-MulticastReceiver::~MulticastReceiver()
+GroupReceiver::~GroupReceiver()
 {
     boost::system::error_code ignored;
     socket_.close(ignored);
 }
 
-void MulticastReceiver::rejoin()
+void GroupReceiver::rejoin()
 {
     rejoinGroup(socket_, membership_);
 }
 
-void MulticastReceiver::start_receive()
+void GroupReceiver::start_receive()
 {
-    std::weak_ptr<bool> alive = alive_;
-    socket_.async_receive_from(
-        data_.whole(), sender_endpoint_,
-        [this, alive, memory = data_.owner()](const boost::system::error_code& error,
-                                              std::size_t bytesReceived) {
-            (void)memory;  // held until the receive has completed
-            if (!alive.expired())
-                handle_receive_from(error, bytesReceived);
-        });
+    armReceive(socket_, data_, sender_endpoint_, alive_, this, &GroupReceiver::handle_receive_from);
 }
 
-void MulticastReceiver::handle_receive_from(const boost::system::error_code& error, std::size_t bytesReceived)
+void GroupReceiver::handle_receive_from(const boost::system::error_code& error, std::size_t bytesReceived)
 {
     if (error) {
         // An error of one receive (a reset reported for an earlier send, a
         // datagram too large) says nothing about the next datagram; only a
         // closed socket ends the receiver.
-        if (!zq::socketClosed(error))
+        if (!socketClosed(error))
             start_receive();
         return;
     }
-    trace("MulticastReceiver::handle_receive_from\n");
-    std::size_t taken = bytesReceived < kReceiveSize ? bytesReceived : kReceiveSize;
+    trace("%s", received_.c_str());
+    std::size_t taken = std::min(bytesReceived, kGroupReceiveSize);
     std::string text = takeDatagram(data_.data(), taken);
     if (taken >= kShortestInterpreted)
-        parseMcZqMessage(text);
+        interpret_(text);
     start_receive();
+}
+
+}  // namespace zq
+
+MulticastReceiver::MulticastReceiver(boost::asio::io_service& ioService, std::string group)
+    : receiver_(ioService, group, "MulticastReceiver", [this](const std::string& text) { parseMcZqMessage(text); })
+{
+}
+
+MulticastReceiver::~MulticastReceiver() = default;
+
+void MulticastReceiver::handle_receive_from(const boost::system::error_code& error, std::size_t bytesReceived)
+{
+    receiver_.handle_receive_from(error, bytesReceived);
+}
+
+void MulticastReceiver::rejoin()
+{
+    receiver_.rejoin();
 }
 
 void MulticastReceiver::parseMcZqMessage(const std::string& text)
@@ -150,56 +166,22 @@ void MulticastReceiver::parseMcZqMessage(const std::string& text)
 }
 
 MulticastReceiverCloud::MulticastReceiverCloud(boost::asio::io_service& ioService, std::string group)
-    : socket_(ioService)
-    , sender_endpoint_(udp::v4(), 0)
+    : receiver_(ioService, group, "MulticastReceiverCloud",
+                [this](const std::string& text) { parseMcZqMessage(text); })
 {
-    trace("MulticastReceiverCloud::MulticastReceiverCloud\n");
-    try {
-        listenToGroup(socket_, group, membership_);
-        start_receive();
-    } catch (...) {
-        noteException("MulticastReceiverCloud::MulticastReceiverCloud");
-    }
 }
 
-MulticastReceiverCloud::~MulticastReceiverCloud()
-{
-    boost::system::error_code ignored;
-    socket_.close(ignored);
-}
-
-void MulticastReceiverCloud::rejoin()
-{
-    rejoinGroup(socket_, membership_);
-}
-
-void MulticastReceiverCloud::start_receive()
-{
-    std::weak_ptr<bool> alive = alive_;
-    socket_.async_receive_from(
-        data_.whole(), sender_endpoint_,
-        [this, alive, memory = data_.owner()](const boost::system::error_code& error,
-                                              std::size_t bytesReceived) {
-            (void)memory;  // held until the receive has completed
-            if (!alive.expired())
-                handle_receive_from(error, bytesReceived);
-        });
-}
+MulticastReceiverCloud::~MulticastReceiverCloud() = default;
 
 void MulticastReceiverCloud::handle_receive_from(const boost::system::error_code& error,
                                                  std::size_t bytesReceived)
 {
-    if (error) {
-        if (!zq::socketClosed(error))
-            start_receive();
-        return;
-    }
-    trace("MulticastReceiverCloud::handle_receive_from\n");
-    std::size_t taken = bytesReceived < kReceiveSize ? bytesReceived : kReceiveSize;
-    std::string text = takeDatagram(data_.data(), taken);
-    if (taken >= kShortestInterpreted)
-        parseMcZqMessage(text);
-    start_receive();
+    receiver_.handle_receive_from(error, bytesReceived);
+}
+
+void MulticastReceiverCloud::rejoin()
+{
+    receiver_.rejoin();
 }
 
 void MulticastReceiverCloud::parseMcZqMessage(const std::string& text)

@@ -4,6 +4,7 @@
 // receiver takes the cloud server's address out of them.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -13,58 +14,69 @@
 #include "net/datagram.h"
 #include "net/group_membership.h"
 
-class MulticastReceiver {
+namespace zq {
+
+// What both receivers are made of: the socket on one group and its receive
+// loop. Each datagram is echoed, traced and logged, and one long enough is
+// handed to the receiver's interpret function. The receiver's name makes
+// its trace lines ("<name>::<name>", "<name>::handle_receive_from").
+class GroupReceiver {
 public:
+    using Interpret = std::function<void(const std::string& text)>;
+
     // Never throws: a set-up failure is traced and logged, and the receiver
     // stays silent.
-    MulticastReceiver(boost::asio::io_service& ioService, std::string group);
-    MulticastReceiver(const MulticastReceiver&) = delete;
-    MulticastReceiver& operator=(const MulticastReceiver&) = delete;
-    virtual ~MulticastReceiver();
+    GroupReceiver(boost::asio::io_service& ioService, const std::string& group, const std::string& name,
+                  Interpret interpret);
+    GroupReceiver(const GroupReceiver&) = delete;
+    GroupReceiver& operator=(const GroupReceiver&) = delete;
+    ~GroupReceiver();
 
     void handle_receive_from(const boost::system::error_code& error, std::size_t bytesReceived);
-    void parseMcZqMessage(const std::string& text);
 
-    // Joins the group on the interfaces that have come up since, and
-    // again where a join failed; the server calls it when the host's
-    // addresses change.
+    // Joins the group on the interfaces that have come up since, and again
+    // where a join failed; the server calls it when the host's addresses
+    // change.
     void rejoin();
 
 private:
     void start_receive();
 
+    const std::string received_;  // the trace line of each datagram
+    Interpret interpret_;
     boost::asio::ip::udp::socket socket_;
     GroupMembership membership_;
     boost::asio::ip::udp::endpoint sender_endpoint_;
-    zq::DatagramBuffer data_;
+    DatagramBuffer data_;
     // Expires when this object goes, so that a receive completing later
     // never calls into it.
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 
+}  // namespace zq
+
+class MulticastReceiver {
+public:
+    MulticastReceiver(boost::asio::io_service& ioService, std::string group);
+    virtual ~MulticastReceiver();
+
+    void handle_receive_from(const boost::system::error_code& error, std::size_t bytesReceived);
+    void parseMcZqMessage(const std::string& text);
+    void rejoin();
+
+private:
+    zq::GroupReceiver receiver_;
+};
+
 class MulticastReceiverCloud {
 public:
     MulticastReceiverCloud(boost::asio::io_service& ioService, std::string group);
-    MulticastReceiverCloud(const MulticastReceiverCloud&) = delete;
-    MulticastReceiverCloud& operator=(const MulticastReceiverCloud&) = delete;
     virtual ~MulticastReceiverCloud();
 
     void handle_receive_from(const boost::system::error_code& error, std::size_t bytesReceived);
     void parseMcZqMessage(const std::string& text);
-
-    // Joins the group on the interfaces that have come up since, and
-    // again where a join failed; the server calls it when the host's
-    // addresses change.
     void rejoin();
 
 private:
-    void start_receive();
-
-    boost::asio::ip::udp::socket socket_;
-    GroupMembership membership_;
-    boost::asio::ip::udp::endpoint sender_endpoint_;
-    zq::DatagramBuffer data_;
-    // Expires when this object goes, so that a receive completing later
-    // never calls into it.
-    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+    zq::GroupReceiver receiver_;
 };

@@ -9,19 +9,9 @@
 
 #include "app/trace.h"
 #include "net/port_unreachable.h"
+#include "net/protocol.h"
 
 namespace zq {
-
-namespace {
-
-// The bytes of a datagram that are read; the rest of a longer one is ignored.
-constexpr std::size_t kReceiveSize = 1501;
-// One less than the bytes read: the last byte is never cleared.
-constexpr std::size_t kClearedBytes = 1500;
-// Datagrams longer than this would be interpreted, if anything interpreted them.
-constexpr std::size_t kShortestInterpreted = 11;
-
-}  // namespace
 
 UdpBoundSocket::UdpBoundSocket(boost::asio::io_service& ioService, Endpoint local)
     : socket_(ioService)
@@ -78,35 +68,25 @@ void UdpBoundSocket::sendData(std::string message, Endpoint remote)
 void UdpBoundSocket::start_receive()
 {
     trace("<> UdpBoundSocket::start_receive\n");
-    std::memset(data_.data(), 0, kClearedBytes);
-    std::weak_ptr<bool> alive = alive_;
-    socket_.async_receive_from(
-        data_.whole(), sender_endpoint_,
-        [this, alive, memory = data_.owner()](const boost::system::error_code& error,
-                                              std::size_t bytesTransferred) {
-            (void)memory;  // held until the receive has completed
-            if (!alive.expired())
-                handle_receive(error, bytesTransferred);
-        });
+    std::memset(data_.data(), 0, kUnicastClearedBytes);
+    armReceive(socket_, data_, sender_endpoint_, alive_, this, &UdpBoundSocket::handle_receive);
 }
 
 void UdpBoundSocket::handle_receive(const boost::system::error_code& error, std::size_t bytesReceived)
 {
     trace("==>  UdpBoundSocket::handle_receive\n");
-    // Only the first kReceiveSize bytes of a longer datagram are read, and it
-    // counts as that long.
-    std::size_t bytesTransferred = bytesReceived < kReceiveSize ? bytesReceived : kReceiveSize;
-    // A datagram larger than the buffer still delivers its first bytes.
-    if (!error || error == boost::asio::error::message_size) {
+    // Only the first bytes of a longer datagram are read, and it counts as
+    // that long.
+    std::size_t bytesTransferred = std::min(bytesReceived, kUnicastReceiveSize);
+    if (datagramDelivered(error)) {
         trace("RX DATA FROM=[%s:%i]\n", sender_endpoint_.address().to_string().c_str(),
               static_cast<int>(sender_endpoint_.port()));
-        // A datagram that fills all the bytes read has no zero byte after them.
-        std::string text(data_.data(), std::find(data_.data(), data_.data() + bytesTransferred, '\0'));
         trace("SIP RX DATA  bytes_transferred=[%i] data=[%s]\n", static_cast<int>(bytesTransferred),
-              text.c_str());
+              data_.textUpToZero(bytesTransferred).c_str());
         if (bytesTransferred >= kShortestInterpreted)
             trace("UdpBoundSocket::parseZqMessage   NOT WIRED UP !!!!\n");
     }
+    // Whatever happened, the socket goes on receiving.
     start_receive();
     trace("<==  UdpBoundSocket::handle_receive\n");
 }

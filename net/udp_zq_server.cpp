@@ -9,6 +9,7 @@
 #include <string>
 
 #include "app/trace.h"
+#include "config/document_text.h"
 #include "config/ip_utils.h"
 #include "hostinfo/cpu_usage.h"
 #include "hostinfo/os_description.h"
@@ -18,27 +19,16 @@ namespace zq {
 
 namespace {
 
-// The bytes of a datagram that are read; the rest of a longer one is ignored.
-constexpr std::size_t kReceiveSize = 1501;
-// One less than the bytes read: the last byte is never cleared.
-constexpr std::size_t kClearedBytes = 1500;
-constexpr std::size_t kShortestInterpreted = 11;
-const char kBeaconKeyword[] = "BEACON_CFG_ALARM ";
-const char kStatusKeyword[] = "STATUS_REQUEST ";
-// The port the agent is known by; the reply always names it.
-const char kPortText[] = "45654";
-
 // The sender of the datagram being received. There is one request server, so
 // only its one pending receive ever writes this, and its completion reads it
 // before the next receive starts.
 boost::asio::ip::udp::endpoint remote_endpoint_;
 
-// The received bytes up to the first zero byte, never beyond the bytes
-// received: a datagram that fills the buffer has no zero after it.
-std::string requestText(const char* buffer, std::size_t bytesTransferred)
+// The received bytes up to the first zero byte, never beyond the bytes read:
+// a datagram that fills the buffer has no zero after it.
+std::string requestText(const DatagramBuffer& buffer, std::size_t bytesTransferred)
 {
-    std::size_t received = std::min(bytesTransferred, kReceiveSize);
-    return std::string(buffer, std::find(buffer, buffer + received, '\0'));
+    return buffer.textUpToZero(std::min(bytesTransferred, kUnicastReceiveSize));
 }
 
 std::string hostAddressText()
@@ -103,7 +93,7 @@ UdpZqServer::UdpZqServer(boost::asio::io_service& ioService, unsigned short port
     trace("==>  UdpZqServer::UdpZqServer\n");
     try {
         portunreachable::ignore(socket_);
-        std::string serverAddress = hostAddressText() + ":" + kPortText;
+        std::string serverAddress = hostAddressText() + ":" + kRequestPortText;
         trace("UdpZqServer::UdpZqServer  UDP SERVER ADDRESS=[%s]\n", serverAddress.c_str());
         start_receive();
     } catch (...) {
@@ -125,7 +115,7 @@ UdpZqServer::~UdpZqServer()
 // one at most a second late.
 const std::string& UdpZqServer::replyHostAddress()
 {
-    auto now = std::chrono::steady_clock::now();
+    auto now = TickClock::now();
     if (!have_host_address_ || now - host_address_time_ >= kHostAddressLifetime) {
         host_address_ = hostAddressText();
         host_address_time_ = now;
@@ -158,28 +148,20 @@ unsigned short UdpZqServer::port() const
 void UdpZqServer::start_receive()
 {
     trace("<> UdpZqServer::start_receive\n");
-    std::memset(recv_buffer_.data(), 0, kClearedBytes);
-    std::weak_ptr<bool> alive = alive_;
-    socket_.async_receive_from(
-        recv_buffer_.whole(), remote_endpoint_,
-        [this, alive, memory = recv_buffer_.owner()](const boost::system::error_code& error,
-                                                     std::size_t bytesTransferred) {
-            (void)memory;  // held until the receive has completed
-            if (!alive.expired())
-                handle_receive(error, bytesTransferred);
-        });
+    std::memset(recv_buffer_.data(), 0, kUnicastClearedBytes);
+    armReceive(socket_, recv_buffer_, remote_endpoint_, alive_, this, &UdpZqServer::handle_receive);
 }
 
 void UdpZqServer::handle_receive(const boost::system::error_code& error, std::size_t bytesReceived)
 {
     trace("==>  UdpZqServer::handle_receive\n");
-    // Only the first kReceiveSize bytes of a longer datagram are read, and it
-    // counts as that long.
-    std::size_t bytesTransferred = std::min(bytesReceived, kReceiveSize);
-    if (!error || error == boost::asio::error::message_size) {
+    // Only the first bytes of a longer datagram are read, and it counts as
+    // that long.
+    std::size_t bytesTransferred = std::min(bytesReceived, kUnicastReceiveSize);
+    if (datagramDelivered(error)) {
         trace("RX DATA FROM=[%s]\n", endpointToText(remote_endpoint_).c_str());
         trace("SIP RX DATA  bytes_transferred=[%i] data=[%s]\n", static_cast<int>(bytesTransferred),
-              requestText(recv_buffer_.data(), bytesTransferred).c_str());
+              requestText(recv_buffer_, bytesTransferred).c_str());
         if (bytesTransferred >= kShortestInterpreted)
             parseZqMessage(bytesTransferred);
     }
@@ -192,7 +174,7 @@ void UdpZqServer::handle_receive(const boost::system::error_code& error, std::si
 void UdpZqServer::parseZqMessage(std::size_t bytesTransferred)
 {
     trace("UdpZqServer::parseZqMessage\n");
-    std::string text = requestText(recv_buffer_.data(), bytesTransferred);
+    std::string text = requestText(recv_buffer_, bytesTransferred);
     if (text.empty())
         return;
     trace("RX DATA FROM=[%s]\n", endpointToText(remote_endpoint_).c_str());
@@ -230,29 +212,19 @@ void UdpZqServer::handle_STATUS_REQUEST(std::shared_ptr<UdpZqMessage> request)
         request.reset();
         return;
     }
-    try {
+    // A reply that cannot be sent costs that one reply only: the caller goes
+    // on to start the next receive.
+    runGuarded("UdpZqServer::handle_STATUS_REQUEST", [&] {
         std::shared_ptr<std::string> reply = std::make_shared<std::string>();
         *reply += "<status>";
-        *reply += "<ipAddr>";
-        *reply += replyHostAddress();
-        *reply += "</ipAddr>\n";
-        *reply += "<ipPort>";
-        *reply += kPortText;
-        *reply += "</ipPort>\n";
-        *reply += "<cpuPercent>";
-        *reply += std::to_string(CpuUsage::getCpuTotalUsage());
-        *reply += "</cpuPercent>\n";
-        *reply += "<os>";
-        *reply += osDescriptionText();
-        *reply += "</os>\n";
+        appendElement(*reply, "ipAddr", replyHostAddress());
+        appendElement(*reply, "ipPort", kRequestPortText);
+        appendElement(*reply, "cpuPercent", std::to_string(CpuUsage::getCpuTotalUsage()));
+        appendElement(*reply, "os", osDescriptionText());
         *reply += "</status>";
         trace("remote_endpoint_=[%s]\n", endpointToText(request->endpoint_).c_str());
         socket_.send_to(boost::asio::buffer(*reply), request->endpoint_);
-    } catch (...) {
-        // A reply that cannot be sent costs that one reply only: the caller
-        // goes on to start the next receive.
-        noteException("UdpZqServer::handle_STATUS_REQUEST");
-    }
+    });
     request.reset();
 }
 

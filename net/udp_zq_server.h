@@ -10,11 +10,11 @@
 #include <boost/asio/ip/udp.hpp>
 
 #include "net/datagram.h"
+#include "net/protocol.h"
 #include "net/request_rate_limit.h"
+#include "service/tick_clock.h"
 
 namespace zq {
-
-constexpr unsigned short kRequestPort = 45654;
 
 // The base record of a request; this system leaves its fields empty.
 class UdpZqData {
@@ -59,7 +59,7 @@ public:
     unsigned short port() const;
 
     // How long a status reply's host address, once looked up, serves later
-    // replies.
+    // replies, on the clock of service/tick_clock.h (a test may move it).
     static constexpr std::chrono::milliseconds kHostAddressLifetime{1000};
 
 private:
@@ -73,7 +73,7 @@ private:
     boost::asio::ip::udp::socket socket_;
     DatagramBuffer recv_buffer_;
     std::string host_address_;
-    std::chrono::steady_clock::time_point host_address_time_;
+    TickClock::time_point host_address_time_;
     bool have_host_address_ = false;
     RequestRateLimit rate_limit_;
     // Expires when this object goes, so that a receive completing later

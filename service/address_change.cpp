@@ -42,17 +42,15 @@ bool contains(const std::vector<address_v4>& list, const address_v4& address)
 std::vector<address_v4> ZqServer::lookUpLocalAddresses(bool traced)
 {
     std::vector<address_v4> taken;
-    char hostName[80];
-    int error = 0;
-    std::vector<std::uint32_t> addresses;
-    if (!hostlookup::localHostName(hostName, sizeof hostName, error)) {
+    hostlookup::OwnHost host = hostlookup::lookUpOwnHost(hostlookup::kHostNameSize);
+    if (!host.nameFound) {
         if (traced)
-            trace("Error [%i]  when getting local host name.\n", error);
-    } else if (!hostlookup::addressesOf(hostName, addresses)) {
+            trace("Error [%i]  when getting local host name.\n", host.nameError);
+    } else if (!host.addressesFound) {
         if (traced)
             trace("Yikes! Bad host lookup.\n");
     } else {
-        for (std::uint32_t address : addresses) {
+        for (std::uint32_t address : host.addresses) {
             if (taken.size() == static_cast<std::size_t>(kMaxPairs))
                 break;
             if (traced)

@@ -15,8 +15,8 @@ ZqServer* gServer = nullptr;
 
 ZqServer::ZqServer()
     : mUdpServer(new UdpZqServer(mIoService))
-    , mMulticastReceiver(mIoService, "224.0.1.224")
-    , mMulticastReceiverCloud(mIoService, "224.0.2.224")
+    , mMulticastReceiver(mIoService, kOrvaneGroup)
+    , mMulticastReceiverCloud(mIoService, kCloudGroup)
     , mTimer(mIoService, std::chrono::seconds(5))
     , mAddressTimer(mIoService)
     , mAddressWatch(mIoService)

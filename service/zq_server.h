@@ -15,10 +15,12 @@
 #include <boost/asio/basic_waitable_timer.hpp>
 #include <boost/asio/io_service.hpp>
 #include <boost/asio/ip/udp.hpp>
+#include <boost/core/noncopyable.hpp>
 
 #include "hostinfo/cpu_usage.h"
 #include "net/address_watch.h"
 #include "net/multicast_receiver.h"
+#include "net/protocol.h"
 #include "net/udp_bound_socket.h"
 #include "net/udp_zq_server.h"
 #include "service/shared_text.h"
@@ -26,19 +28,15 @@
 
 namespace zq {
 
-// Port of the multicast receivers and the sender sockets.
-constexpr unsigned short kAgentPort = 34543;
 // Most common-network pairs, local addresses and senders.
 constexpr int kMaxPairs = 5;
 
 // The timer of the cycle, on the steady clock of service/tick_clock.h.
 using TickTimer = boost::asio::basic_waitable_timer<TickClock>;
 
-class ZqServer {
+class ZqServer : boost::noncopyable {
 public:
     ZqServer();
-    ZqServer(const ZqServer&) = delete;
-    ZqServer& operator=(const ZqServer&) = delete;
     virtual ~ZqServer();
 
     // The worker thread's body: runs the I/O loop; never lets an exception out.

@@ -7,17 +7,16 @@
 #include <thread>
 
 #include <boost/asio/io_service.hpp>
+#include <boost/core/noncopyable.hpp>
 
 #include "service/zq_server.h"
 
 namespace zq {
 
-class ZqSrv {
+class ZqSrv : boost::noncopyable {
 public:
     // Creates the server and starts the worker thread; errors propagate.
     ZqSrv();
-    ZqSrv(const ZqSrv&) = delete;
-    ZqSrv& operator=(const ZqSrv&) = delete;
     // Stops the service: returns once the server's I/O loop has exited.
     virtual ~ZqSrv();
 

@@ -7,7 +7,6 @@
 #include <chrono>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include <boost/asio/ip/udp.hpp>
@@ -16,6 +15,7 @@
 #include "app/trace.h"
 #include "fakes/fake_cpu_counter.h"
 #include "fakes/fake_host.h"
+#include "fakes/fake_tick_clock.h"
 #include "fakes/recording_debug_output.h"
 #include "hostinfo/cpu_usage.h"
 #include "hostinfo/os_description.h"
@@ -188,7 +188,6 @@ TEST_F(RequestServer, TheReplyTakesAFreshSampleAndTheHostsOwnAddressAtMostASecon
     ask("STATUS_REQUEST ");
     EXPECT_EQ(receiveUntil("</status>"), std::vector<std::string>{statusReply("10.0.0.7", -5)});
     EXPECT_EQ(fakecpu::calls().collect, 1);
-    const auto repliedBy = std::chrono::steady_clock::now();  // the lookup was before
 
     // The host's address changes (here: its lookup starts failing). Every
     // request still takes a fresh CPU sample, but a burst of requests within
@@ -209,8 +208,7 @@ TEST_F(RequestServer, TheReplyTakesAFreshSampleAndTheHostsOwnAddressAtMostASecon
     EXPECT_EQ(fakehost::lookedUp(), std::vector<std::string>{});
 
     // A second after the lookup, the next reply shows the change.
-    std::this_thread::sleep_until(repliedBy + zq::UdpZqServer::kHostAddressLifetime +
-                                  std::chrono::milliseconds(10));
+    fakeclock::advance(zq::UdpZqServer::kHostAddressLifetime);
     fakecpu::setDefaultValue(63.0);
     ask("STATUS_REQUEST ");
     EXPECT_EQ(receiveUntil("</status>"), std::vector<std::string>{statusReply("0.0.0.0", 63)});
