@@ -3,10 +3,8 @@
 #include <string>
 #include <vector>
 
-#include "app/trace.h"
-#include "fakes/fake_host.h"
 #include "fakes/idle_server.h"
-#include "fakes/recording_debug_output.h"
+#include "fakes/plant_host.h"
 
 namespace {
 
@@ -29,19 +27,11 @@ const std::string kSettings = "<srvIpPort>40001</srvIpPort><cpuPercent>90</cpuPe
 
 class CrossOver : public ::testing::Test {
 protected:
-    void useHost(std::vector<std::string> addresses)
-    {
-        fakehost::Host host;
-        host.name = "plant-pc";
-        host.addresses = std::move(addresses);
-        fakehost::set(host);
-    }
     void SetUp() override
     {
-        useHost({"192.168.1.5"});
+        planthost::use({"192.168.1.5"});
         server = std::make_unique<IdleServer>();
-        gEventLog.take();
-        recording::clearTrace();
+        planthost::clearRecords();
     }
     std::unique_ptr<IdleServer> server;
 };

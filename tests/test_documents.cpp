@@ -1,8 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "fakes/fake_host.h"
 #include "fakes/idle_server.h"
-#include "fakes/recording_debug_output.h"
+#include "fakes/plant_host.h"
 
 namespace {
 
@@ -10,10 +9,7 @@ class Documents : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        fakehost::Host host;
-        host.name = "plant-pc";
-        host.addresses = {"10.0.0.7", "192.168.1.5"};
-        fakehost::set(host);
+        planthost::use({"10.0.0.7", "192.168.1.5"});
         server = std::make_unique<IdleServer>();
         server->mOsDesc = "Microsoft   Windows 7   Ultimate Edition, 64-bit";
         server->mCpuUsage = 7;

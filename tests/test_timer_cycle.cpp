@@ -4,12 +4,10 @@
 
 #include <boost/asio/ip/udp.hpp>
 
-#include "app/trace.h"
 #include "config/xml_value.h"
-#include "fakes/fake_cpu_counter.h"
-#include "fakes/fake_host.h"
 #include "fakes/idle_server.h"
-#include "fakes/recording_debug_output.h"
+#include "fakes/plant_host.h"
+#include "support/run_until.h"
 
 namespace {
 
@@ -32,16 +30,31 @@ public:
     unsigned short port() const { return socket_.local_endpoint().port(); }
 
     // Everything that has arrived so far: a marker sent after the sends under
-    // test arrives behind them, so reading up to it needs no sleeping.
+    // test arrives behind them, so reading up to it needs no sleeping. Each
+    // wait gives up after runUntil's deadline, so a lost marker fails the
+    // test instead of hanging it.
     std::vector<Datagram> drain()
     {
         probe_.send_to(asio::buffer("MARK", 4), socket_.local_endpoint());
         std::vector<Datagram> got;
-        socket_.non_blocking(false);
         for (int i = 0; i < 1000; ++i) {
             char buffer[4096];
             udp::endpoint from;
-            std::size_t n = socket_.receive_from(asio::buffer(buffer), from);
+            std::size_t n = 0;
+            bool done = false;
+            boost::system::error_code result;
+            socket_.async_receive_from(asio::buffer(buffer), from, [&](const boost::system::error_code& error, std::size_t size) {
+                result = error;
+                n = size;
+                done = true;
+            });
+            if (!runUntil(io_, [&] { return done; })) {
+                socket_.cancel();
+                runUntil(io_, [&] { return done; });
+                ADD_FAILURE() << "the marker never arrived";
+                break;
+            }
+            EXPECT_FALSE(result) << result.message();
             std::string text(buffer, n);
             if (text == "MARK" && from.port() == probe_.local_endpoint().port())
                 break;
@@ -83,10 +96,7 @@ protected:
 
     void SetUp() override
     {
-        fakehost::Host host;
-        host.name = "plant-pc";
-        host.addresses = {"127.0.0.2", "127.0.0.3"};
-        fakehost::set(host);
+        planthost::use({"127.0.0.2", "127.0.0.3"});
         fakecpu::setDefaultValue(3);
         server = std::make_unique<IdleServer>();
         server->mOsDesc = "Test OS";

@@ -13,11 +13,7 @@
 #include <boost/asio/ip/udp.hpp>
 #include <boost/system/system_error.hpp>
 
-#include "app/trace.h"
-#include "fakes/fake_cpu_counter.h"
-#include "fakes/fake_host.h"
-#include "fakes/recording_debug_output.h"
-#include "hostinfo/cpu_usage.h"
+#include "fakes/plant_host.h"
 #include "hostinfo/os_description.h"
 #include "net/udp_zq_server.h"
 #include "support/loopback.h"
@@ -43,17 +39,9 @@ class RequestServer : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        fakehost::Host host;
-        host.name = "plant-pc";
-        host.addresses = {"10.0.0.7", "192.168.1.5"};
-        fakehost::set(host);
-        // The sampler's first call only opens the counter; from then on every
-        // sample is the scripted value.
-        CpuUsage::getCpuTotalUsage();
-        fakecpu::reset();
-
-        gEventLog.take();
-        recording::clearTrace();
+        planthost::use({"10.0.0.7", "192.168.1.5"});
+        planthost::scriptCpu();
+        planthost::clearRecords();
         server = std::make_unique<zq::UdpZqServer>(io, 0);
         serverEndpoint = loopback(server->port());
         client.open(udp::v4());

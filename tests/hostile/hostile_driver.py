@@ -221,10 +221,12 @@ def udp_socket(multicast=False):
     return sock
 
 
-def drain(sock):
-    """Takes every datagram waiting on sock; returns them."""
+def drain(sock, seconds=2.0):
+    """Takes every datagram waiting on sock, for at most seconds (a sender
+    that never stops cannot hold the test); returns them."""
     taken = []
-    while select.select([sock], [], [], 0)[0]:
+    deadline = time.monotonic() + seconds
+    while time.monotonic() < deadline and select.select([sock], [], [], 0)[0]:
         taken.append(sock.recvfrom(LARGEST + 1))
     return taken
 
