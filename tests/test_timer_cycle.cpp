@@ -7,12 +7,16 @@
 #include "config/xml_value.h"
 #include "fakes/idle_server.h"
 #include "fakes/plant_host.h"
+#include "golden/golden.h"
 #include "support/run_until.h"
 
 namespace {
 
 namespace asio = boost::asio;
 using udp = asio::ip::udp;
+
+// The local addresses of the plant host of these tests, as documents list them.
+const std::string kBothAddresses = "<ipAddr>127.0.0.2</ipAddr><ipAddr>127.0.0.3</ipAddr>";
 
 struct Datagram {
     udp::endpoint from;
@@ -159,11 +163,8 @@ TEST_F(TimerCycle, ReportFirstThenKeepAlivesAndTick600Order)
     ticks(1);  // the first tick after the configuration sends the reports
     auto got = orvane.drain();
     ASSERT_EQ(kinds(got), (std::vector<std::string>{"<wdStatus>@127.0.0.2", "<wdStatus>@127.0.0.3"}));
-    EXPECT_EQ(got[0].text,
-              "<wdStatus>\n"
-              "<localIpInterfaces><ipAddr>127.0.0.2</ipAddr><ipAddr>127.0.0.3</ipAddr></localIpInterfaces>"
-              "<ipAddr>127.0.0.2</ipAddr>\n<ipPort>34543</ipPort>\n<cpuUsage>3</cpuUsage>\n"
-              "<osDesc>Test OS</osDesc>\n<hostName>plant-pc</hostName>\n<wdVer>1.0</wdVer>\n</wdStatus>\n");
+    EXPECT_EQ(got[0].text, golden("status_report", {{"INTERFACES", kBothAddresses}, {"ADDRESS", "127.0.0.2"},
+                                                    {"CPU", "3"}, {"OS", "Test OS"}, {"HOST", "plant-pc"}}));
     EXPECT_NE(got[1].text.find("</localIpInterfaces><ipAddr>127.0.0.3</ipAddr>\n"), std::string::npos);
     EXPECT_TRUE(server->mReportSent);
     EXPECT_EQ(server->mOrvaneServer.get(), "");
@@ -177,8 +178,7 @@ TEST_F(TimerCycle, ReportFirstThenKeepAlivesAndTick600Order)
     got = orvane.drain();
     ASSERT_EQ(kinds(got), (std::vector<std::string>{"<wdKA>@127.0.0.2", "<wdKA>@127.0.0.3"}));
     EXPECT_EQ(got[1].text,
-              "<wdKA>\n<ipAddr>127.0.0.3</ipAddr>\n<cpuUsage>3</cpuUsage>\n<osDesc>Test OS</osDesc>\n"
-              "<hostName>plant-pc</hostName>\n<wdVer>1.0</wdVer>\n</wdKA>\n");
+              golden("keep_alive", {{"ADDRESS", "127.0.0.3"}, {"CPU", "3"}, {"OS", "Test OS"}, {"HOST", "plant-pc"}}));
     EXPECT_EQ(server->mOrvaneServer.get(), "127.0.0.1");
 
     server->mTickCount = 599;
@@ -227,10 +227,7 @@ TEST_F(TimerCycle, AlarmDocumentAndCountdownReload)
     auto got = orvane.drain();
     ASSERT_EQ(got.size(), 2u);
     EXPECT_EQ(got[0].text,
-              "<CPU_ALARM>\n"
-              "<localIpInterfaces><ipAddr>127.0.0.2</ipAddr><ipAddr>127.0.0.3</ipAddr></localIpInterfaces>"
-              "<ipPort>\n34543</ipPort>\n<cpuUsage>\n99</cpuUsage>\n<osDesc>\nTest OS</osDesc>\n"
-              "<hostName>\nplant-pc</hostName>\n<wdVer>1.0</wdVer>\n</CPU_ALARM>\n");
+              golden("cpu_alarm", {{"INTERFACES", kBothAddresses}, {"CPU", "99"}, {"OS", "Test OS"}, {"HOST", "plant-pc"}}));
     EXPECT_EQ(server->mAlarmCountdown, 0);
     EXPECT_EQ(server->mAlarmHoldoff, 180);
 

@@ -14,6 +14,7 @@
 #include <boost/system/system_error.hpp>
 
 #include "fakes/plant_host.h"
+#include "golden/golden.h"
 #include "hostinfo/os_description.h"
 #include "net/udp_zq_server.h"
 #include "support/loopback.h"
@@ -28,11 +29,7 @@ const std::string kHandled = "<==  UdpZqServer::handle_receive\n";
 // The reply as the agent's peers expect it.
 std::string statusReply(const std::string& address, int cpu)
 {
-    return "<status><ipAddr>" + address + "</ipAddr>\n"
-           "<ipPort>45654</ipPort>\n"
-           "<cpuPercent>" + std::to_string(cpu) + "</cpuPercent>\n"
-           "<os>" + buildOsDescription() + "</os>\n"
-           "</status>";
+    return golden("status_reply", {{"ADDRESS", address}, {"CPU", std::to_string(cpu)}, {"OS", buildOsDescription()}});
 }
 
 class RequestServer : public ::testing::Test {

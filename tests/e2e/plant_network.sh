@@ -189,25 +189,18 @@ console_value() {
 }
 
 # The documents, as the agent must send them, given the CPU value.
-LOCAL_INTERFACES="<localIpInterfaces><ipAddr>$AGENT_OFFICE_IP</ipAddr><ipAddr>$AGENT_LAN_IP</ipAddr></localIpInterfaces>"
 expected_report() {
-    printf '%s' "<wdStatus>"$'\n'"$LOCAL_INTERFACES<ipAddr>$AGENT_LAN_IP</ipAddr>"$'\n' \
-        "<ipPort>$AGENT_PORT</ipPort>"$'\n' "<cpuUsage>$1</cpuUsage>"$'\n' "<osDesc>$OS_DESC</osDesc>"$'\n' \
-        "<hostName>$HOST_NAME</hostName>"$'\n' "<wdVer>1.0</wdVer>"$'\n' "</wdStatus>"$'\n'
+    golden status_report INTERFACES="$(ip_list "$AGENT_OFFICE_IP" "$AGENT_LAN_IP")" ADDRESS="$AGENT_LAN_IP" \
+        CPU="$1" OS="$OS_DESC" HOST="$HOST_NAME"
 }
 expected_keep_alive() {
-    printf '%s' "<wdKA>"$'\n' "<ipAddr>$AGENT_LAN_IP</ipAddr>"$'\n' "<cpuUsage>$1</cpuUsage>"$'\n' \
-        "<osDesc>$OS_DESC</osDesc>"$'\n' "<hostName>$HOST_NAME</hostName>"$'\n' "<wdVer>1.0</wdVer>"$'\n' \
-        "</wdKA>"$'\n'
+    golden keep_alive ADDRESS="$AGENT_LAN_IP" CPU="$1" OS="$OS_DESC" HOST="$HOST_NAME"
 }
 expected_alarm() {
-    printf '%s' "<CPU_ALARM>"$'\n' "$LOCAL_INTERFACES<ipPort>"$'\n' "$AGENT_PORT</ipPort>"$'\n' \
-        "<cpuUsage>"$'\n' "$1</cpuUsage>"$'\n' "<osDesc>"$'\n' "$OS_DESC</osDesc>"$'\n' \
-        "<hostName>"$'\n' "$HOST_NAME</hostName>"$'\n' "<wdVer>1.0</wdVer>"$'\n' "</CPU_ALARM>"$'\n'
+    golden cpu_alarm INTERFACES="$(ip_list "$AGENT_OFFICE_IP" "$AGENT_LAN_IP")" CPU="$1" OS="$OS_DESC" HOST="$HOST_NAME"
 }
 expected_status_reply() {
-    printf '%s' "<status><ipAddr>$AGENT_OFFICE_IP</ipAddr>"$'\n' "<ipPort>$REQUEST_PORT</ipPort>"$'\n' \
-        "<cpuPercent>$1</cpuPercent>"$'\n' "<os>$OS_DESC</os>"$'\n' "</status>"
+    golden status_reply ADDRESS="$AGENT_OFFICE_IP" CPU="$1" OS="$OS_DESC"
 }
 
 # check_document NAME FILE KIND CPU-OPEN: compares a received document with

@@ -244,17 +244,12 @@ agents_not_configured() {
 
 # The documents, as agent K must send them, given the CPU value.
 expected_report() {
-    local ip name
+    local ip
     ip=$(agent_ip "$1")
-    name=$(agent_name "$1")
-    printf '%s' "<wdStatus>"$'\n' "<localIpInterfaces><ipAddr>$ip</ipAddr></localIpInterfaces>" \
-        "<ipAddr>$ip</ipAddr>"$'\n' "<ipPort>$AGENT_PORT</ipPort>"$'\n' "<cpuUsage>$2</cpuUsage>"$'\n' \
-        "<osDesc>$OS_DESC</osDesc>"$'\n' "<hostName>$name</hostName>"$'\n' "<wdVer>1.0</wdVer>"$'\n' \
-        "</wdStatus>"$'\n'
+    golden status_report INTERFACES="$(ip_list "$ip")" ADDRESS="$ip" CPU="$2" OS="$OS_DESC" HOST="$(agent_name "$1")"
 }
 expected_status_reply() {
-    printf '%s' "<status><ipAddr>$(agent_ip "$1")</ipAddr>"$'\n' "<ipPort>$REQUEST_PORT</ipPort>"$'\n' \
-        "<cpuPercent>$2</cpuPercent>"$'\n' "<os>$OS_DESC</os>"$'\n' "</status>"
+    golden status_reply ADDRESS="$(agent_ip "$1")" CPU="$2" OS="$OS_DESC"
 }
 
 # summary_of "NUMBERS...": "min M, median D, max X" of integers.

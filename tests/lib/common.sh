@@ -132,6 +132,31 @@ is_integer() {
     [[ $1 =~ ^-?[0-9]+$ ]]
 }
 
+# ---- the golden documents of tests/golden
+
+GOLDEN_DIR=$(cd "$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")/../golden" && pwd)
+
+# golden NAME [PLACEHOLDER=VALUE...]: the document tests/golden/NAME.txt,
+# byte for byte, with each @PLACEHOLDER@ replaced by its value.
+golden() {
+    local text pair
+    text=$(cat "$GOLDEN_DIR/$1.txt"; echo x)
+    text=${text%x}
+    shift
+    for pair in "$@"; do
+        text=${text//"@${pair%%=*}@"/"${pair#*=}"}
+    done
+    printf '%s' "$text"
+}
+
+# ip_list ADDRESS...: the addresses as the documents list them.
+ip_list() {
+    local address
+    for address in "$@"; do
+        printf '<ipAddr>%s</ipAddr>' "$address"
+    done
+}
+
 # ---- what a watchdog-peer listener (listen --stamp --save DIR) received
 
 # The datagrams that a listener saved, as "SOURCE TIME FILE" lines, for those
