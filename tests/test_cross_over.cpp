@@ -66,7 +66,7 @@ TEST_F(CrossOver, OnePairOnTheCommonNetwork)
 
 TEST_F(CrossOver, PairsInLocalThenServerOrder)
 {
-    useHost({"10.0.0.7", "192.168.1.5", "192.168.1.6"});
+    planthost::use({"10.0.0.7", "192.168.1.5", "192.168.1.6"});
     zq::ZqServer::setCrossOver(message({"192.168.1.20", "10.0.0.1", "192.168.1.20"}, kSettings));
 
     // local 0 x server 1; local 1 x servers 0 and 2; local 2 x servers 0 and 2
@@ -87,7 +87,7 @@ TEST_F(CrossOver, PairsInLocalThenServerOrder)
 
 TEST_F(CrossOver, SecondLocalAddressMatches)
 {
-    useHost({"10.0.0.7", "192.168.1.5"});
+    planthost::use({"10.0.0.7", "192.168.1.5"});
     zq::ZqServer::setCrossOver(message({"192.168.1.20"}, kSettings));
     EXPECT_EQ(server->mNumPairs, 1);
     EXPECT_EQ(server->mLocalEndpoints[0], endpoint("192.168.1.5", 40001));
@@ -98,7 +98,7 @@ TEST_F(CrossOver, SecondLocalAddressMatches)
 
 TEST_F(CrossOver, MoreThanFivePairsKeepsTheFirstFive)
 {
-    useHost({"192.168.1.5", "192.168.1.6", "192.168.1.7", "192.168.1.8", "192.168.1.9", "192.168.1.10"});
+    planthost::use({"192.168.1.5", "192.168.1.6", "192.168.1.7", "192.168.1.8", "192.168.1.9", "192.168.1.10"});
     zq::ZqServer::setCrossOver(message({"192.168.1.20", "192.168.1.21"}, kSettings));
     EXPECT_EQ(server->mNumPairs, 5);
     EXPECT_EQ(server->mCommonLocalIps.get(),
@@ -110,7 +110,7 @@ TEST_F(CrossOver, MoreThanFivePairsKeepsTheFirstFive)
 
 TEST_F(CrossOver, ServerListReadsFiveAndStopsAtAnEmptyElement)
 {
-    useHost({"192.168.1.5"});
+    planthost::use({"192.168.1.5"});
     zq::ZqServer::setCrossOver(message({"10.9.9.1", "10.9.9.2", "10.9.9.3", "10.9.9.4", "10.9.9.5", "192.168.1.20"},
                                        kSettings));
     EXPECT_EQ(server->mNumPairs, 0);  // the sixth, matching, address is never read
@@ -159,7 +159,7 @@ TEST_F(CrossOver, AnAddressOnlyTheLenientFormAcceptsKeepsEarlierWrites)
 {
     zq::ZqServer::setCrossOver(message({"192.168.1.20"}, kSettings));
     ASSERT_EQ(server->mTriggerText.get(), "90%:30s");
-    useHost({"192.168.1.5", "192.168.1.6"});
+    planthost::use({"192.168.1.5", "192.168.1.6"});
     gEventLog.take();
     recording::clearTrace();
 

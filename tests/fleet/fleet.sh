@@ -87,33 +87,11 @@ SCRIPT_START=$(now_ms)
 
 # ------------------------------------------------------------------ cleanup
 
-# The PIDs this script started that still run as its children.
-live_started() {
-    local pid live
-    live=" $(live_children | tr '\n' ' ') "
-    for pid in "${STARTED[@]}"; do
-        [[ $live == *" $pid "* ]] && echo "$pid"
-    done
-}
-
 cleanup() {
-    local pid ns live
+    local pid ns
     [ "$CLEANED" = 1 ] && return
     CLEANED=1
-    mapfile -t live < <(live_started)
-    for pid in "${live[@]}"; do
-        kill -TERM "$pid" 2>/dev/null
-    done
-    for _ in $(seq 1 50); do
-        mapfile -t live < <(live_started)
-        [ ${#live[@]} -eq 0 ] && break
-        sleep 0.2
-    done
-    mapfile -t live < <(live_started)
-    for pid in "${live[@]}"; do
-        kill -KILL "$pid" 2>/dev/null
-    done
-    wait 2>/dev/null
+    stop_started 10
     # A safety net: whatever still runs in a namespace of the run was started
     # by it (the checks above report it as a failure).
     for ns in "${ALL_NS[@]}"; do
@@ -121,18 +99,11 @@ cleanup() {
             kill -KILL "$pid" 2>/dev/null
         done
     done
-    # Deleting a namespace removes the veths and the bridge inside it.
-    for ns in "${ALL_NS[@]}"; do
-        ip netns del "$ns" 2>/dev/null
-    done
+    remove_namespaces
 }
 on_exit() {
     cleanup
-    if [ "${FLEET_KEEP_LOGS:-0}" = 1 ]; then
-        echo "fleet: logs kept in $TMP"
-    else
-        rm -rf "$TMP"
-    fi
+    remove_work_dir fleet "${FLEET_KEEP_LOGS:-0}"
 }
 trap on_exit EXIT
 trap 'echo "fleet: interrupted"; exit 130' INT
@@ -302,19 +273,8 @@ setup_agent_net() {
 
 setup_network() {
     local k pids=() failed=0 pid
-    for ns in "$NS_LAN" "$NS_SRV"; do
-        ip netns add "$ns" || return 1
-        ip -n "$ns" link set lo up || return 1
-    done
-    ip -n "$NS_LAN" link add br0 type bridge || return 1
-    # Without snooping the bridge floods every multicast frame to every port.
-    ip -n "$NS_LAN" link set br0 type bridge mcast_snooping 0 2>/dev/null
-    ip -n "$NS_LAN" link set br0 up || return 1
-    ip -n "$NS_SRV" link add eth0 type veth peer name psrv netns "$NS_LAN" || return 1
-    ip -n "$NS_LAN" link set psrv master br0 up || return 1
-    ip -n "$NS_SRV" addr add "$SERVER_IP/24" dev eth0 || return 1
-    ip -n "$NS_SRV" link set eth0 up || return 1
-    ip -n "$NS_SRV" route add 224.0.0.0/4 dev eth0 || return 1
+    make_lan "$NS_LAN" "$NS_SRV" || return 1
+    lan_host "$NS_LAN" "$NS_SRV" psrv "$SERVER_IP" || return 1
     printf 'multi on\n' >"$TMP/host.conf"
     printf 'hosts: files\n' >"$TMP/nsswitch.conf"
     for ((k = 1; k <= N; k++)); do
@@ -351,14 +311,8 @@ start_agent() {
 
 # ------------------------------------------------------------------ run
 
-# A time limit of its own, below the test runner's, so that the cleanup
-# always runs: at the limit this shell receives SIGTERM and finishes.
-TIME_LIMIT=${FLEET_TIME_LIMIT:-150}
-trap 'fail "the run ends within its time limit of $TIME_LIMIT s"; finish' TERM
-( trap 'exit 0' TERM
-  for _ in $(seq 1 $((TIME_LIMIT * 10))); do sleep 0.1; done
-  kill -TERM $$ ) &
-STARTED+=($!)
+start_time_limit "${FLEET_TIME_LIMIT:-150}" finish
+STARTED+=("$LIMIT_PID")
 echo "fleet: $N agents, agent $AGENT, peer $PEER, work directory $TMP"
 echo "fleet: machine: $(nproc) processors, $(awk '/MemTotal/ {printf "%.1f GiB", $2 / 1048576}' /proc/meminfo)," \
     "kernel $(uname -r), load $(cut -d' ' -f1-3 /proc/loadavg)"
