@@ -410,13 +410,8 @@ TEST(ReceiverSetUp, APortHeldWithoutReuseDisablesBothReceivers)
     char buffer[64];
     udp::endpoint from;
     std::size_t received = 0;
-    bool done = false;
-    holder.async_receive_from(boost::asio::buffer(buffer), from,
-                              [&](const boost::system::error_code&, std::size_t n) {
-                                  received = n;
-                                  done = true;
-                              });
-    EXPECT_TRUE(runUntil(io, [&] { return done; }));
+    boost::system::error_code result;
+    EXPECT_TRUE(receiveOne(io, holder, boost::asio::buffer(buffer), from, received, result));
     EXPECT_EQ(std::string(buffer, received), "beaconCfgAlarm");
     EXPECT_EQ(io.poll(), 0u);
     EXPECT_EQ(taken().orvane.size() + taken().cloud.size(), 0u);

@@ -45,16 +45,8 @@ public:
             char buffer[4096];
             udp::endpoint from;
             std::size_t n = 0;
-            bool done = false;
             boost::system::error_code result;
-            socket_.async_receive_from(asio::buffer(buffer), from, [&](const boost::system::error_code& error, std::size_t size) {
-                result = error;
-                n = size;
-                done = true;
-            });
-            if (!runUntil(io_, [&] { return done; })) {
-                socket_.cancel();
-                runUntil(io_, [&] { return done; });
+            if (!receiveOne(io_, socket_, asio::buffer(buffer), from, n, result)) {
                 ADD_FAILURE() << "the marker never arrived";
                 break;
             }

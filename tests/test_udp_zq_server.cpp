@@ -70,18 +70,9 @@ protected:
         for (int count = 0; count < 10; ++count) {
             std::vector<char> buffer(4096);
             std::size_t length = 0;
-            bool done = false;
             boost::system::error_code result;
             udp::endpoint from;
-            client.async_receive_from(boost::asio::buffer(buffer), from,
-                                      [&](const boost::system::error_code& error, std::size_t n) {
-                                          result = error;
-                                          length = n;
-                                          done = true;
-                                      });
-            if (!runUntil(io, [&] { return done; })) {
-                client.cancel();
-                runUntil(io, [&] { return done; });
+            if (!receiveOne(io, client, boost::asio::buffer(buffer), from, length, result)) {
                 ADD_FAILURE() << "no reply reached the client";
                 break;
             }

@@ -133,13 +133,8 @@ remove_agent_host() {
 # interfaces, with its own prefix copy and display instead.
 start_agent() {
     if [ -z "$WINE_PREFIX_SOURCE" ]; then
-        ip netns exec "$NS_AGENT" unshare --uts --mount -- bash -c '
-            hostname "$1" || exit 125
-            mount --bind "$2/hosts" /etc/hosts || exit 125
-            mount --bind "$2/host.conf" /etc/host.conf || exit 125
-            mount --bind "$2/nsswitch.conf" /etc/nsswitch.conf || exit 125
-            exec "$3"' agent-host "$HOST_NAME" "$HOST_DIR" "$AGENT" \
-            >"$HOST_DIR/agent.out" 2>"$HOST_DIR/agent.err" &
+        host_prefix "$NS_AGENT" "$HOST_NAME" "$HOST_DIR/hosts" "$HOST_DIR"
+        "${HOST_PREFIX[@]}" "$AGENT" >"$HOST_DIR/agent.out" 2>"$HOST_DIR/agent.err" &
     else
         # Wine's own server makes the sockets: it must run in this network
         # namespace, which a copy of the prefix ensures (a server is found

@@ -101,17 +101,10 @@ in_ns() {
     ip netns exec "$ns" "$@"
 }
 
-# The prefix that runs a command on the agent host: its namespace, its host
-# name, and its own hosts, host.conf and nsswitch.conf (mounted over /etc in a
-# private mount namespace, so that nothing outside sees them). Every step
-# execs the next, so a background command's PID is the command's own.
-AGENT_HOST=(ip netns exec "$NS_AGENT" unshare --uts --mount -- bash -c '
-        hostname "$1" || exit 125
-        mount --bind "$2/hosts" /etc/hosts || exit 125
-        mount --bind "$2/host.conf" /etc/host.conf || exit 125
-        mount --bind "$2/nsswitch.conf" /etc/nsswitch.conf || exit 125
-        shift 2
-        exec "$@"' agent-host "$HOST_NAME" "$TMP")
+# The prefix that runs a command on the agent host, with its own name and
+# hosts files.
+host_prefix "$NS_AGENT" "$HOST_NAME" "$TMP/hosts" "$TMP"
+AGENT_HOST=("${HOST_PREFIX[@]}")
 
 agent_alive() {
     [ -n "$AGENT_PID" ] && kill -0 "$AGENT_PID" 2>/dev/null

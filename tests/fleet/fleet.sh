@@ -290,21 +290,13 @@ setup_network() {
     [ $failed -eq 0 ] || { cat "$TMP"/net-*.err | head -n 20; return 1; }
 }
 
-# start_agent K: agent K in its namespace, with its host name and its hosts,
-# host.conf and nsswitch.conf (bound over /etc in a private mount namespace,
-# so that nothing outside sees them). Every step execs the next, so the
-# background PID is the agent's own. Its console goes to agent-K.out, its
-# trace (a line or two a tick) to agent-K.err.
+# start_agent K: agent K as a host of its own, with its host name and hosts
+# file; the background PID is the agent's own. Its console goes to
+# agent-K.out, its trace (a line or two a tick) to agent-K.err.
 start_agent() {
     local k=$1
-    ip netns exec "$(agent_ns "$k")" unshare --uts --mount -- bash -c '
-        hostname "$1" || exit 125
-        mount --bind "$2" /etc/hosts || exit 125
-        mount --bind "$3/host.conf" /etc/host.conf || exit 125
-        mount --bind "$3/nsswitch.conf" /etc/nsswitch.conf || exit 125
-        shift 3
-        exec "$@"' fleet-host "$(agent_name "$k")" "$TMP/hosts-$k" "$TMP" "$AGENT" \
-        >"$TMP/agent-$k.out" 2>"$TMP/agent-$k.err" &
+    host_prefix "$(agent_ns "$k")" "$(agent_name "$k")" "$TMP/hosts-$k" "$TMP"
+    "${HOST_PREFIX[@]}" "$AGENT" >"$TMP/agent-$k.out" 2>"$TMP/agent-$k.err" &
     AGENT_PID[$k]=$!
     STARTED+=($!)
 }

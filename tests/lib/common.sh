@@ -192,6 +192,22 @@ lan_host() {
     ip -n "$ns" route add 224.0.0.0/4 dev eth0 || return 1
 }
 
+# host_prefix NS NAME HOSTS DIR: sets HOST_PREFIX to the command prefix that
+# runs a command as a host of its own: in network namespace NS, with host
+# name NAME, and with the file HOSTS and DIR's host.conf and nsswitch.conf
+# bound over /etc in a private mount namespace (so that nothing outside sees
+# them). Every step execs the next, so a background command's PID is the
+# command's own.
+host_prefix() {
+    HOST_PREFIX=(ip netns exec "$1" unshare --uts --mount -- bash -c '
+        hostname "$1" || exit 125
+        mount --bind "$2" /etc/hosts || exit 125
+        mount --bind "$3/host.conf" /etc/host.conf || exit 125
+        mount --bind "$3/nsswitch.conf" /etc/nsswitch.conf || exit 125
+        shift 3
+        exec "$@"' host "$2" "$3" "$4")
+}
+
 # wait_for FILE PATTERN SECONDS: until the extended regular expression
 # matches a line of the file, or the time is up (the status says which).
 wait_for() {
