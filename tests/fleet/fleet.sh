@@ -120,6 +120,17 @@ flag_agent() {
     FLAGGED+=("$1")
 }
 
+# check_agents NAME WHAT K...: PASS when no agent is named; otherwise flags
+# each one and fails with "WHAT: agents K...".
+check_agents() {
+    local name=$1 what=$2 k
+    shift 2
+    for k in "$@"; do
+        flag_agent "$k"
+    done
+    check "$name" "$#" "$what: agents $*"
+}
+
 print_diagnosis() {
     local k shown=0
     [ ${#FLAGGED[@]} -eq 0 ] && FLAGGED=(1)
@@ -366,11 +377,7 @@ for ((k = 1; k <= N; k += BATCH)); do
     done
 done
 START_MS=$(($(now_ms) - t0))
-for k in "${start_failed[@]}"; do
-    flag_agent "$k"
-done
-check "all $N agents start (in batches of $BATCH, $START_MS ms)" "${#start_failed[@]}" \
-    "not started: agents ${start_failed[*]}"
+check_agents "all $N agents start (in batches of $BATCH, $START_MS ms)" "not started" "${start_failed[@]}"
 [ ${#start_failed[@]} -eq 0 ] || finish
 
 # Each agent took its own one address from the lookup of its own host name.
@@ -380,11 +387,9 @@ for ((k = 1; k <= N; k++)); do
         ! grep -qx "Num Local Ip/NICs=\[1\]" "$TMP/agent-$k.err" ||
         ! grep -qx "Address \[$(agent_ip "$k")\]" "$TMP/agent-$k.err"; then
         wrong+=("$k")
-        flag_agent "$k"
     fi
 done
-check "every agent has its own host name and takes its own one address" "${#wrong[@]}" \
-    "wrong: agents ${wrong[*]}"
+check_agents "every agent has its own host name and takes its own one address" "wrong" "${wrong[@]}"
 
 OS_DESC=$(console_value 1 "OS Description:")
 
@@ -396,11 +401,8 @@ while :; do
     [ "$(now_ms)" -ge "$deadline" ] && break
     sleep 0.2
 done
-for k in "${late[@]}"; do
-    flag_agent "$k"
-done
-check "every agent ticks (two ticks begun $((($(now_ms) - t0) / 1000)) s after the first start)" "${#late[@]}" \
-    "no second tick within 20 s: agents ${late[*]}"
+check_agents "every agent ticks (two ticks begun $((($(now_ms) - t0) / 1000)) s after the first start)" \
+    "no second tick within 20 s" "${late[@]}"
 [ ${#late[@]} -eq 0 ] || finish
 
 # ---- one configuration for the whole fleet
