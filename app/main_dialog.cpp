@@ -70,6 +70,12 @@ void refreshDialog()
     dlg::trimList(gDlgWnd, IDC_EVENT_LIST, kEventListLines);
 }
 
+void resetMainDialog()
+{
+    gDlgWnd = nullptr;
+    gOsDescShown = false;
+}
+
 std::vector<std::string> splitEventLog(const std::string& log)
 {
     std::vector<std::string> lines;
@@ -98,6 +104,7 @@ int runWatchDog(const char* entryName)
         dlg::reportStartFailure("unknown error");
         return 1;
     }
+    resetMainDialog();
     dlg::runModal(IDD_MAIN, dlgProc);
     // Normally Exit or Cancel has stopped the service already.
     delete gSrv;

@@ -23,6 +23,10 @@ extern dlg::Handle gDlgWnd;
 bool dlgProc(dlg::Handle dialog, dlg::Message message, dlg::WParam wParam, dlg::LParam lParam);
 void refreshDialog();
 
+// Forgets the dialog of an earlier run: the next message's dialog is
+// remembered anew and its first refresh shows the OS description and icon.
+void resetMainDialog();
+
 // The event log as list lines: each piece between carriage returns that is
 // longer than one character; text after the last carriage return is dropped.
 std::vector<std::string> splitEventLog(const std::string& log);

@@ -11,6 +11,14 @@ passed=0
 failed=0
 status=0
 
+# Every GoogleTest program runs its tests in a shuffled order, so that no
+# test leans on what an earlier one left behind; the seed comes from the
+# date and is printed, so that a failing order can be run again.
+export GTEST_SHUFFLE=1
+GTEST_RANDOM_SEED=$(($(date +%s) % 99999 + 1))
+export GTEST_RANDOM_SEED
+echo "== unit tests shuffled with seed $GTEST_RANDOM_SEED (again: GTEST_SHUFFLE=1 GTEST_RANDOM_SEED=$GTEST_RANDOM_SEED)"
+
 # run_ctest NAME DIR COMMAND...: runs COMMAND (a ctest call) in DIR and adds
 # its counts to the totals.
 run_ctest() {

@@ -3,10 +3,8 @@
 #include <string>
 #include <vector>
 
-#include "app/trace.h"
-#include "fakes/fake_host.h"
 #include "fakes/idle_server.h"
-#include "fakes/recording_debug_output.h"
+#include "fakes/plant_host.h"
 
 namespace {
 
@@ -29,19 +27,11 @@ const std::string kSettings = "<srvIpPort>40001</srvIpPort><cpuPercent>90</cpuPe
 
 class CrossOver : public ::testing::Test {
 protected:
-    void useHost(std::vector<std::string> addresses)
-    {
-        fakehost::Host host;
-        host.name = "plant-pc";
-        host.addresses = std::move(addresses);
-        fakehost::set(host);
-    }
     void SetUp() override
     {
-        useHost({"192.168.1.5"});
+        planthost::use({"192.168.1.5"});
         server = std::make_unique<IdleServer>();
-        gEventLog.take();
-        recording::clearTrace();
+        planthost::clearRecords();
     }
     std::unique_ptr<IdleServer> server;
 };
@@ -76,7 +66,7 @@ TEST_F(CrossOver, OnePairOnTheCommonNetwork)
 
 TEST_F(CrossOver, PairsInLocalThenServerOrder)
 {
-    useHost({"10.0.0.7", "192.168.1.5", "192.168.1.6"});
+    planthost::use({"10.0.0.7", "192.168.1.5", "192.168.1.6"});
     zq::ZqServer::setCrossOver(message({"192.168.1.20", "10.0.0.1", "192.168.1.20"}, kSettings));
 
     // local 0 x server 1; local 1 x servers 0 and 2; local 2 x servers 0 and 2
@@ -97,7 +87,7 @@ TEST_F(CrossOver, PairsInLocalThenServerOrder)
 
 TEST_F(CrossOver, SecondLocalAddressMatches)
 {
-    useHost({"10.0.0.7", "192.168.1.5"});
+    planthost::use({"10.0.0.7", "192.168.1.5"});
     zq::ZqServer::setCrossOver(message({"192.168.1.20"}, kSettings));
     EXPECT_EQ(server->mNumPairs, 1);
     EXPECT_EQ(server->mLocalEndpoints[0], endpoint("192.168.1.5", 40001));
@@ -108,7 +98,7 @@ TEST_F(CrossOver, SecondLocalAddressMatches)
 
 TEST_F(CrossOver, MoreThanFivePairsKeepsTheFirstFive)
 {
-    useHost({"192.168.1.5", "192.168.1.6", "192.168.1.7", "192.168.1.8", "192.168.1.9", "192.168.1.10"});
+    planthost::use({"192.168.1.5", "192.168.1.6", "192.168.1.7", "192.168.1.8", "192.168.1.9", "192.168.1.10"});
     zq::ZqServer::setCrossOver(message({"192.168.1.20", "192.168.1.21"}, kSettings));
     EXPECT_EQ(server->mNumPairs, 5);
     EXPECT_EQ(server->mCommonLocalIps.get(),
@@ -120,7 +110,7 @@ TEST_F(CrossOver, MoreThanFivePairsKeepsTheFirstFive)
 
 TEST_F(CrossOver, ServerListReadsFiveAndStopsAtAnEmptyElement)
 {
-    useHost({"192.168.1.5"});
+    planthost::use({"192.168.1.5"});
     zq::ZqServer::setCrossOver(message({"10.9.9.1", "10.9.9.2", "10.9.9.3", "10.9.9.4", "10.9.9.5", "192.168.1.20"},
                                        kSettings));
     EXPECT_EQ(server->mNumPairs, 0);  // the sixth, matching, address is never read
@@ -169,7 +159,7 @@ TEST_F(CrossOver, AnAddressOnlyTheLenientFormAcceptsKeepsEarlierWrites)
 {
     zq::ZqServer::setCrossOver(message({"192.168.1.20"}, kSettings));
     ASSERT_EQ(server->mTriggerText.get(), "90%:30s");
-    useHost({"192.168.1.5", "192.168.1.6"});
+    planthost::use({"192.168.1.5", "192.168.1.6"});
     gEventLog.take();
     recording::clearTrace();
 

@@ -1,21 +1,21 @@
 #include <gtest/gtest.h>
 
-#include "fakes/fake_host.h"
 #include "fakes/idle_server.h"
-#include "fakes/recording_debug_output.h"
+#include "fakes/plant_host.h"
+#include "golden/golden.h"
 
 namespace {
+
+const std::string kOs = "Microsoft   Windows 7   Ultimate Edition, 64-bit";
+const std::string kBothAddresses = "<ipAddr>10.0.0.7</ipAddr><ipAddr>192.168.1.5</ipAddr>";
 
 class Documents : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        fakehost::Host host;
-        host.name = "plant-pc";
-        host.addresses = {"10.0.0.7", "192.168.1.5"};
-        fakehost::set(host);
+        planthost::use({"10.0.0.7", "192.168.1.5"});
         server = std::make_unique<IdleServer>();
-        server->mOsDesc = "Microsoft   Windows 7   Ultimate Edition, 64-bit";
+        server->mOsDesc = kOs;
         server->mCpuUsage = 7;
         recording::clearTrace();
     }
@@ -28,28 +28,15 @@ TEST_F(Documents, KeepAlive)
 {
     // Before any host-name query the host name is empty.
     EXPECT_EQ(server->getKeepAliveXml("192.168.1.5"),
-              "<wdKA>\n"
-              "<ipAddr>192.168.1.5</ipAddr>\n"
-              "<cpuUsage>7</cpuUsage>\n"
-              "<osDesc>Microsoft   Windows 7   Ultimate Edition, 64-bit</osDesc>\n"
-              "<hostName></hostName>\n"
-              "<wdVer>1.0</wdVer>\n"
-              "</wdKA>\n");
+              golden("keep_alive", {{"ADDRESS", "192.168.1.5"}, {"CPU", "7"}, {"OS", kOs}, {"HOST", ""}}));
     EXPECT_EQ(recording::traceJoined(), "==>  ZqServer::getKeepAliveXml\n<==  ZqServer::getKeepAliveXml\n");
 }
 
 TEST_F(Documents, Report)
 {
     EXPECT_EQ(server->getReportXml("192.168.1.5"),
-              "<wdStatus>\n"
-              "<localIpInterfaces><ipAddr>10.0.0.7</ipAddr><ipAddr>192.168.1.5</ipAddr></localIpInterfaces>"
-              "<ipAddr>192.168.1.5</ipAddr>\n"
-              "<ipPort>34543</ipPort>\n"
-              "<cpuUsage>7</cpuUsage>\n"
-              "<osDesc>Microsoft   Windows 7   Ultimate Edition, 64-bit</osDesc>\n"
-              "<hostName>plant-pc</hostName>\n"
-              "<wdVer>1.0</wdVer>\n"
-              "</wdStatus>\n");
+              golden("status_report", {{"INTERFACES", kBothAddresses}, {"ADDRESS", "192.168.1.5"}, {"CPU", "7"},
+                                       {"OS", kOs}, {"HOST", "plant-pc"}}));
     // The keep-alive now carries the name that the report stored.
     EXPECT_NE(server->getKeepAliveXml("10.0.0.7").find("<hostName>plant-pc</hostName>\n"), std::string::npos);
 }
@@ -59,14 +46,7 @@ TEST_F(Documents, Alarm)
     server->mCpuUsage = 100;
     server->mRemotePort = 40001;  // the documents always name the agent's own port
     EXPECT_EQ(server->getAlarmXml(),
-              "<CPU_ALARM>\n"
-              "<localIpInterfaces><ipAddr>10.0.0.7</ipAddr><ipAddr>192.168.1.5</ipAddr></localIpInterfaces>"
-              "<ipPort>\n34543</ipPort>\n"
-              "<cpuUsage>\n100</cpuUsage>\n"
-              "<osDesc>\nMicrosoft   Windows 7   Ultimate Edition, 64-bit</osDesc>\n"
-              "<hostName>\nplant-pc</hostName>\n"
-              "<wdVer>1.0</wdVer>\n"
-              "</CPU_ALARM>\n");
+              golden("cpu_alarm", {{"INTERFACES", kBothAddresses}, {"CPU", "100"}, {"OS", kOs}, {"HOST", "plant-pc"}}));
 }
 
 TEST_F(Documents, FailedLookupAndUnescapedValues)
@@ -78,14 +58,8 @@ TEST_F(Documents, FailedLookupAndUnescapedValues)
     server->mOsDesc = "OS <beta> & more";
     server->mCpuUsage = -3;
     EXPECT_EQ(server->getReportXml("192.168.1.5"),
-              "<wdStatus>\n"
-              "<localIpInterfaces></localIpInterfaces><ipAddr>192.168.1.5</ipAddr>\n"
-              "<ipPort>34543</ipPort>\n"
-              "<cpuUsage>-3</cpuUsage>\n"
-              "<osDesc>OS <beta> & more</osDesc>\n"
-              "<hostName>a<b&c</hostName>\n"
-              "<wdVer>1.0</wdVer>\n"
-              "</wdStatus>\n");
+              golden("status_report", {{"INTERFACES", ""}, {"ADDRESS", "192.168.1.5"}, {"CPU", "-3"},
+                                       {"OS", "OS <beta> & more"}, {"HOST", "a<b&c"}}));
 }
 
 TEST_F(Documents, OsDescriptionIsWorkedOutOnce)

@@ -5,22 +5,12 @@
 #include <future>
 #include <thread>
 
-#include "app/trace.h"
-#include "fakes/fake_host.h"
 #include "fakes/idle_server.h"
-#include "fakes/recording_debug_output.h"
+#include "fakes/plant_host.h"
 #include "hostinfo/os_description.h"
 #include "service/zq_srv.h"
 
 namespace {
-
-void useHost()
-{
-    fakehost::Host host;
-    host.name = "plant-pc";
-    host.addresses = {"127.0.0.1"};
-    fakehost::set(host);
-}
 
 std::size_t indexOf(const std::vector<std::string>& texts, const std::string& text)
 {
@@ -34,7 +24,7 @@ std::size_t indexOf(const std::vector<std::string>& texts, const std::string& te
 
 TEST(Facade, StartReadAndStop)
 {
-    useHost();
+    planthost::use({"127.0.0.1"});
     gEventLog.take();
     recording::clearTrace();
 
@@ -83,9 +73,7 @@ TEST(Facade, ServerEntriesStandBetweenTheCreationMarks)
     // Another program holds the agent's port without sharing it: the two
     // receivers and the sender cannot bind, and the server logs each while
     // it is being built.
-    fakehost::Host host;
-    host.name = "plant-pc";
-    host.addresses = {"127.0.0.1"};
+    fakehost::Host host = planthost::plantPc({"127.0.0.1"});
     fakehost::set(host);
     gEventLog.take();
     {
@@ -117,7 +105,7 @@ TEST(Facade, ServerEntriesStandBetweenTheCreationMarks)
 
 TEST(Facade, StartFailsWhenTheRequestPortIsTaken)
 {
-    useHost();
+    planthost::use({"127.0.0.1"});
     boost::asio::io_service io;
     boost::asio::ip::udp::socket holder(io, boost::asio::ip::udp::endpoint(boost::asio::ip::udp::v4(), zq::kRequestPort));
     gEventLog.take();
@@ -127,7 +115,7 @@ TEST(Facade, StartFailsWhenTheRequestPortIsTaken)
 
 TEST(Server, StopWaitsForTheRunningHandler)
 {
-    useHost();
+    planthost::use({"127.0.0.1"});
     recording::clearTrace();
     auto server = std::make_unique<zq::ZqServer>();
 
@@ -161,7 +149,7 @@ TEST(Server, StopWaitsForTheRunningHandler)
 
 TEST(Server, RunCatchesAnEscapingErrorAndStillMarksItselfExited)
 {
-    useHost();
+    planthost::use({"127.0.0.1"});
     auto server = std::make_unique<zq::ZqServer>();
     gEventLog.take();
     recording::clearTrace();
@@ -176,10 +164,7 @@ TEST(Server, RunCatchesAnEscapingErrorAndStillMarksItselfExited)
 
 TEST(Server, TakesAtMostFiveLocalAddresses)
 {
-    fakehost::Host host;
-    host.name = "plant-pc";
-    host.addresses = {"10.0.0.1", "10.0.0.2", "10.0.0.3", "10.0.0.4", "10.0.0.5", "10.0.0.6"};
-    fakehost::set(host);
+    planthost::use({"10.0.0.1", "10.0.0.2", "10.0.0.3", "10.0.0.4", "10.0.0.5", "10.0.0.6"});
     IdleServer server;
     EXPECT_EQ(server.mLocalEndpoints[0], zq::ZqServer::Endpoint(boost::asio::ip::make_address_v4("10.0.0.1"), 34543));
     EXPECT_EQ(server.mLocalEndpoints[4], zq::ZqServer::Endpoint(boost::asio::ip::make_address_v4("10.0.0.5"), 34543));
@@ -196,10 +181,7 @@ TEST(Server, TakesAtMostFiveLocalAddresses)
 
 TEST(Facade, GettersDuringConfigurationChanges)
 {
-    fakehost::Host host;
-    host.name = "plant-pc";
-    host.addresses = {"127.0.0.1", "127.0.0.2"};
-    fakehost::set(host);
+    planthost::use({"127.0.0.1", "127.0.0.2"});
     gSrv = new zq::ZqSrv();
     zq::ZqServer* server = gSrv->mServer;
 

@@ -3,25 +3,12 @@
 #include <stdexcept>
 
 #include "config/ip_utils.h"
-#include "fakes/fake_host.h"
-#include "fakes/recording_debug_output.h"
 #include "fakes/idle_server.h"
-
-namespace {
-
-fakehost::Host hostWith(std::vector<std::string> addresses)
-{
-    fakehost::Host host;
-    host.name = "plant-pc";
-    host.addresses = std::move(addresses);
-    return host;
-}
-
-}  // namespace
+#include "fakes/plant_host.h"
 
 TEST(ResolveIpInt, DottedQuadConvertsWithoutLookup)
 {
-    fakehost::set(hostWith({"10.0.0.7"}));
+    planthost::use({"10.0.0.7"});
     EXPECT_EQ(resolveIpInt("192.168.1.5"), 0xC0A80105u);
     EXPECT_EQ(ipIntToString(resolveIpInt("192.168.1.5")), "192.168.1.5");
     EXPECT_EQ(resolveIpInt("255.255.255.255"), 0u);
@@ -30,13 +17,13 @@ TEST(ResolveIpInt, DottedQuadConvertsWithoutLookup)
 
 TEST(ResolveIpInt, NamesAndTheLocalHost)
 {
-    fakehost::set(hostWith({"10.0.0.7", "192.168.1.5"}));
+    planthost::use({"10.0.0.7", "192.168.1.5"});
     EXPECT_EQ(resolveIpInt(""), 0x0A000007u);  // the local host's first address
     EXPECT_EQ(resolveIpInt("plant-pc"), 0x0A000007u);
     EXPECT_EQ(resolveIpInt("no-such-host"), 0u);
     EXPECT_EQ(fakehost::lookedUp(), (std::vector<std::string>{"plant-pc", "plant-pc", "no-such-host"}));
 
-    fakehost::Host failing = hostWith({"10.0.0.7"});
+    fakehost::Host failing = planthost::plantPc({"10.0.0.7"});
     failing.lookupFails = true;
     fakehost::set(failing);
     EXPECT_EQ(resolveIpInt(""), 0u);
@@ -47,7 +34,7 @@ TEST(ResolveIpInt, NamesAndTheLocalHost)
     EXPECT_EQ(resolveIpInt(""), 0u);
     EXPECT_TRUE(fakehost::lookedUp().empty());
 
-    fakehost::set(hostWith({}));
+    planthost::use({});
     EXPECT_EQ(resolveIpInt(""), 0u);
 }
 
@@ -86,7 +73,7 @@ TEST(ParseDottedQuad, AcceptsOnlyPlainDottedQuads)
 
 TEST(LocalInterfaces, CountAndTextFollowTheLookup)
 {
-    fakehost::set(hostWith({"10.0.0.7", "192.168.1.5", "172.16.0.9"}));
+    planthost::use({"10.0.0.7", "192.168.1.5", "172.16.0.9"});
     IdleServer server;
     EXPECT_EQ(server.mHostName.get(), "");
 
@@ -102,7 +89,7 @@ TEST(LocalInterfaces, CountAndTextFollowTheLookup)
     EXPECT_EQ(server.mHostName.get(), "plant-pc");
 
     // A failed lookup: an empty list, and different words in the two traces.
-    fakehost::Host failing = hostWith({"10.0.0.7"});
+    fakehost::Host failing = planthost::plantPc({"10.0.0.7"});
     failing.name = "renamed-pc";
     failing.lookupFails = true;
     fakehost::set(failing);

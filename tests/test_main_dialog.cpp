@@ -4,9 +4,7 @@
 #include <boost/asio/ip/udp.hpp>
 
 #include "app/main_dialog.h"
-#include "app/trace.h"
-#include "fakes/fake_host.h"
-#include "fakes/recording_debug_output.h"
+#include "fakes/plant_host.h"
 #include "fakes/recording_dialog.h"
 #include "service/zq_srv.h"
 
@@ -32,13 +30,18 @@ std::string textOf(int id)
     return text;
 }
 
-void useHost()
-{
-    fakehost::Host host;
-    host.name = "plant-pc";
-    host.addresses = {"127.0.0.1"};
-    fakehost::set(host);
-}
+// Each test starts with a dialog that no run has seen yet, on the plant host.
+class DialogTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        planthost::use({"127.0.0.1"});
+        resetMainDialog();
+        recordingdialog::clear();
+    }
+};
+using MainDialog = DialogTest;
+using RunWatchDog = DialogTest;
 
 }  // namespace
 
@@ -53,11 +56,9 @@ TEST(SplitEventLog, PiecesBetweenCarriageReturns)
     EXPECT_EQ(splitEventLog("x\r\ry\rab\rtail"), (std::vector<std::string>{"ab"}));  // one-character pieces skipped
 }
 
-TEST(MainDialog, ProcedureRefreshAndExit)
+TEST_F(MainDialog, ProcedureRefreshAndExit)
 {
-    useHost();
     gEventLog.take();
-    recordingdialog::clear();
 
     // Before the service exists: the first message starts the refresh timer,
     // and timer messages refresh nothing.
@@ -138,10 +139,8 @@ TEST(MainDialog, ProcedureRefreshAndExit)
     EXPECT_EQ(callsOf("timer").size(), 0u);  // the timer was started once only
 }
 
-TEST(RunWatchDog, RunsTheDialogAndStopsTheService)
+TEST_F(RunWatchDog, RunsTheDialogAndStopsTheService)
 {
-    useHost();
-    recordingdialog::clear();
     recordingdialog::scriptModal({{dlg::kTimer, kRefreshTimerId}, {dlg::kCommand, IDC_CANCEL}, {dlg::kTimer, kRefreshTimerId}});
     EXPECT_EQ(runWatchDog("main"), 0);
     EXPECT_EQ(gSrv, nullptr);
@@ -153,12 +152,10 @@ TEST(RunWatchDog, RunsTheDialogAndStopsTheService)
     EXPECT_EQ(textOf(IDC_CPU), "0");
 }
 
-TEST(RunWatchDog, AServiceThatCannotStartEndsWithCodeOne)
+TEST_F(RunWatchDog, AServiceThatCannotStartEndsWithCodeOne)
 {
-    useHost();
     boost::asio::io_service io;
     boost::asio::ip::udp::socket holder(io, boost::asio::ip::udp::endpoint(boost::asio::ip::udp::v4(), zq::kRequestPort));
-    recordingdialog::clear();
     recording::clearTrace();
     EXPECT_EQ(runWatchDog("main"), 1);
     EXPECT_EQ(gSrv, nullptr);

@@ -21,12 +21,8 @@
 #include <boost/asio/ip/multicast.hpp>
 #include <boost/asio/ip/udp.hpp>
 
-#include "app/trace.h"
-#include "fakes/fake_cpu_counter.h"
-#include "fakes/fake_host.h"
 #include "fakes/idle_server.h"
-#include "fakes/recording_debug_output.h"
-#include "hostinfo/cpu_usage.h"
+#include "fakes/plant_host.h"
 #include "net/multicast_receiver.h"
 #include "support/only_loopback.h"
 #include "support/run_until.h"
@@ -93,13 +89,9 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(onlyLoopback()) << "multicast tests run only in a private network namespace";
-        fakehost::Host host;
-        host.name = "plant-pc";
-        host.addresses = {"192.168.1.5"};
-        fakehost::set(host);
+        planthost::use({"192.168.1.5"});
         server = std::make_unique<IdleServer>();
-        CpuUsage::getCpuTotalUsage();
-        fakecpu::reset();
+        planthost::scriptCpu();
 
         sender.open(udp::v4());
         sender.set_option(boost::asio::ip::multicast::outbound_interface(boost::asio::ip::address_v4::loopback()));
@@ -418,13 +410,8 @@ TEST(ReceiverSetUp, APortHeldWithoutReuseDisablesBothReceivers)
     char buffer[64];
     udp::endpoint from;
     std::size_t received = 0;
-    bool done = false;
-    holder.async_receive_from(boost::asio::buffer(buffer), from,
-                              [&](const boost::system::error_code&, std::size_t n) {
-                                  received = n;
-                                  done = true;
-                              });
-    EXPECT_TRUE(runUntil(io, [&] { return done; }));
+    boost::system::error_code result;
+    EXPECT_TRUE(receiveOne(io, holder, boost::asio::buffer(buffer), from, received, result));
     EXPECT_EQ(std::string(buffer, received), "beaconCfgAlarm");
     EXPECT_EQ(io.poll(), 0u);
     EXPECT_EQ(taken().orvane.size() + taken().cloud.size(), 0u);

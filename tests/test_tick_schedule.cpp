@@ -21,6 +21,7 @@ protected:
     void SetUp() override
     {
         fakeclock::reset();
+        recording::clearTrace();
         fakehost::set(fakehost::Host{});
         fakecpu::setDefaultValue(3);
         server = std::make_unique<IdleServer>();

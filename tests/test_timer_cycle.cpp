@@ -4,17 +4,19 @@
 
 #include <boost/asio/ip/udp.hpp>
 
-#include "app/trace.h"
 #include "config/xml_value.h"
-#include "fakes/fake_cpu_counter.h"
-#include "fakes/fake_host.h"
 #include "fakes/idle_server.h"
-#include "fakes/recording_debug_output.h"
+#include "fakes/plant_host.h"
+#include "golden/golden.h"
+#include "support/run_until.h"
 
 namespace {
 
 namespace asio = boost::asio;
 using udp = asio::ip::udp;
+
+// The local addresses of the plant host of these tests, as documents list them.
+const std::string kBothAddresses = "<ipAddr>127.0.0.2</ipAddr><ipAddr>127.0.0.3</ipAddr>";
 
 struct Datagram {
     udp::endpoint from;
@@ -32,16 +34,23 @@ public:
     unsigned short port() const { return socket_.local_endpoint().port(); }
 
     // Everything that has arrived so far: a marker sent after the sends under
-    // test arrives behind them, so reading up to it needs no sleeping.
+    // test arrives behind them, so reading up to it needs no sleeping. Each
+    // wait gives up after runUntil's deadline, so a lost marker fails the
+    // test instead of hanging it.
     std::vector<Datagram> drain()
     {
         probe_.send_to(asio::buffer("MARK", 4), socket_.local_endpoint());
         std::vector<Datagram> got;
-        socket_.non_blocking(false);
         for (int i = 0; i < 1000; ++i) {
             char buffer[4096];
             udp::endpoint from;
-            std::size_t n = socket_.receive_from(asio::buffer(buffer), from);
+            std::size_t n = 0;
+            boost::system::error_code result;
+            if (!receiveOne(io_, socket_, asio::buffer(buffer), from, n, result)) {
+                ADD_FAILURE() << "the marker never arrived";
+                break;
+            }
+            EXPECT_FALSE(result) << result.message();
             std::string text(buffer, n);
             if (text == "MARK" && from.port() == probe_.local_endpoint().port())
                 break;
@@ -83,10 +92,7 @@ protected:
 
     void SetUp() override
     {
-        fakehost::Host host;
-        host.name = "plant-pc";
-        host.addresses = {"127.0.0.2", "127.0.0.3"};
-        fakehost::set(host);
+        planthost::use({"127.0.0.2", "127.0.0.3"});
         fakecpu::setDefaultValue(3);
         server = std::make_unique<IdleServer>();
         server->mOsDesc = "Test OS";
@@ -149,11 +155,8 @@ TEST_F(TimerCycle, ReportFirstThenKeepAlivesAndTick600Order)
     ticks(1);  // the first tick after the configuration sends the reports
     auto got = orvane.drain();
     ASSERT_EQ(kinds(got), (std::vector<std::string>{"<wdStatus>@127.0.0.2", "<wdStatus>@127.0.0.3"}));
-    EXPECT_EQ(got[0].text,
-              "<wdStatus>\n"
-              "<localIpInterfaces><ipAddr>127.0.0.2</ipAddr><ipAddr>127.0.0.3</ipAddr></localIpInterfaces>"
-              "<ipAddr>127.0.0.2</ipAddr>\n<ipPort>34543</ipPort>\n<cpuUsage>3</cpuUsage>\n"
-              "<osDesc>Test OS</osDesc>\n<hostName>plant-pc</hostName>\n<wdVer>1.0</wdVer>\n</wdStatus>\n");
+    EXPECT_EQ(got[0].text, golden("status_report", {{"INTERFACES", kBothAddresses}, {"ADDRESS", "127.0.0.2"},
+                                                    {"CPU", "3"}, {"OS", "Test OS"}, {"HOST", "plant-pc"}}));
     EXPECT_NE(got[1].text.find("</localIpInterfaces><ipAddr>127.0.0.3</ipAddr>\n"), std::string::npos);
     EXPECT_TRUE(server->mReportSent);
     EXPECT_EQ(server->mOrvaneServer.get(), "");
@@ -167,8 +170,7 @@ TEST_F(TimerCycle, ReportFirstThenKeepAlivesAndTick600Order)
     got = orvane.drain();
     ASSERT_EQ(kinds(got), (std::vector<std::string>{"<wdKA>@127.0.0.2", "<wdKA>@127.0.0.3"}));
     EXPECT_EQ(got[1].text,
-              "<wdKA>\n<ipAddr>127.0.0.3</ipAddr>\n<cpuUsage>3</cpuUsage>\n<osDesc>Test OS</osDesc>\n"
-              "<hostName>plant-pc</hostName>\n<wdVer>1.0</wdVer>\n</wdKA>\n");
+              golden("keep_alive", {{"ADDRESS", "127.0.0.3"}, {"CPU", "3"}, {"OS", "Test OS"}, {"HOST", "plant-pc"}}));
     EXPECT_EQ(server->mOrvaneServer.get(), "127.0.0.1");
 
     server->mTickCount = 599;
@@ -217,10 +219,7 @@ TEST_F(TimerCycle, AlarmDocumentAndCountdownReload)
     auto got = orvane.drain();
     ASSERT_EQ(got.size(), 2u);
     EXPECT_EQ(got[0].text,
-              "<CPU_ALARM>\n"
-              "<localIpInterfaces><ipAddr>127.0.0.2</ipAddr><ipAddr>127.0.0.3</ipAddr></localIpInterfaces>"
-              "<ipPort>\n34543</ipPort>\n<cpuUsage>\n99</cpuUsage>\n<osDesc>\nTest OS</osDesc>\n"
-              "<hostName>\nplant-pc</hostName>\n<wdVer>1.0</wdVer>\n</CPU_ALARM>\n");
+              golden("cpu_alarm", {{"INTERFACES", kBothAddresses}, {"CPU", "99"}, {"OS", "Test OS"}, {"HOST", "plant-pc"}}));
     EXPECT_EQ(server->mAlarmCountdown, 0);
     EXPECT_EQ(server->mAlarmHoldoff, 180);
 

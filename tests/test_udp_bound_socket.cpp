@@ -46,18 +46,10 @@ protected:
     {
         std::vector<char> buffer(70000);
         std::size_t received = 0;
-        bool done = false;
-        peer.async_receive_from(boost::asio::buffer(buffer), from,
-                                [&](const boost::system::error_code& error, std::size_t n) {
-                                    EXPECT_FALSE(error) << error.message();
-                                    received = n;
-                                    done = true;
-                                });
-        EXPECT_TRUE(runUntil(io, [&] { return done; })) << "no datagram reached the peer";
-        if (!done) {
-            peer.cancel();
-            runUntil(io, [&] { return done; });
-        }
+        boost::system::error_code result;
+        EXPECT_TRUE(receiveOne(io, peer, boost::asio::buffer(buffer), from, received, result))
+            << "no datagram reached the peer";
+        EXPECT_FALSE(result) << result.message();
         return std::string(buffer.data(), received);
     }
 

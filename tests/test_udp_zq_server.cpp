@@ -12,12 +12,9 @@
 #include <boost/asio/ip/udp.hpp>
 #include <boost/system/system_error.hpp>
 
-#include "app/trace.h"
-#include "fakes/fake_cpu_counter.h"
-#include "fakes/fake_host.h"
+#include "fakes/plant_host.h"
+#include "golden/golden.h"
 #include "fakes/fake_tick_clock.h"
-#include "fakes/recording_debug_output.h"
-#include "hostinfo/cpu_usage.h"
 #include "hostinfo/os_description.h"
 #include "net/udp_zq_server.h"
 #include "support/loopback.h"
@@ -32,28 +29,16 @@ const std::string kHandled = "<==  UdpZqServer::handle_receive\n";
 // The reply as the agent's peers expect it.
 std::string statusReply(const std::string& address, int cpu)
 {
-    return "<status><ipAddr>" + address + "</ipAddr>\n"
-           "<ipPort>45654</ipPort>\n"
-           "<cpuPercent>" + std::to_string(cpu) + "</cpuPercent>\n"
-           "<os>" + buildOsDescription() + "</os>\n"
-           "</status>";
+    return golden("status_reply", {{"ADDRESS", address}, {"CPU", std::to_string(cpu)}, {"OS", buildOsDescription()}});
 }
 
 class RequestServer : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        fakehost::Host host;
-        host.name = "plant-pc";
-        host.addresses = {"10.0.0.7", "192.168.1.5"};
-        fakehost::set(host);
-        // The sampler's first call only opens the counter; from then on every
-        // sample is the scripted value.
-        CpuUsage::getCpuTotalUsage();
-        fakecpu::reset();
-
-        gEventLog.take();
-        recording::clearTrace();
+        planthost::use({"10.0.0.7", "192.168.1.5"});
+        planthost::scriptCpu();
+        planthost::clearRecords();
         server = std::make_unique<zq::UdpZqServer>(io, 0);
         serverEndpoint = loopback(server->port());
         client.open(udp::v4());
@@ -85,18 +70,9 @@ protected:
         for (int count = 0; count < 10; ++count) {
             std::vector<char> buffer(4096);
             std::size_t length = 0;
-            bool done = false;
             boost::system::error_code result;
             udp::endpoint from;
-            client.async_receive_from(boost::asio::buffer(buffer), from,
-                                      [&](const boost::system::error_code& error, std::size_t n) {
-                                          result = error;
-                                          length = n;
-                                          done = true;
-                                      });
-            if (!runUntil(io, [&] { return done; })) {
-                client.cancel();
-                runUntil(io, [&] { return done; });
+            if (!receiveOne(io, client, boost::asio::buffer(buffer), from, length, result)) {
                 ADD_FAILURE() << "no reply reached the client";
                 break;
             }

@@ -153,14 +153,7 @@ repeated_values() {
 # ------------------------------------------------------------------ run
 
 SCRIPT_START=$(now_ms)
-# A time limit of its own, below the test runner's, so that the cleanup
-# always runs.
-TIME_LIMIT=${CONSOLE_TIME_LIMIT:-110}
-trap 'fail "the run ends within its time limit of $TIME_LIMIT s"; echo "console: $PASSED passed, $FAILED failed"; exit 1' TERM
-( trap 'exit 0' TERM
-  for _ in $(seq 1 $((TIME_LIMIT * 10))); do sleep 0.1; done
-  kill -TERM $$ ) &
-LIMIT_PID=$!
+start_time_limit "${CONSOLE_TIME_LIMIT:-110}" 'echo "console: $PASSED passed, $FAILED failed"; exit 1'
 STARTED+=("$LIMIT_PID")
 echo "console: agent $AGENT, peer $PEER, unit $UNIT, work directory $TMP"
 

@@ -69,25 +69,11 @@ STARTED=()
 AGENT_PID=
 
 cleanup() {
-    local pid ns
     trap - EXIT INT TERM
     stop_agent
-    for pid in "${STARTED[@]}"; do
-        signal_child TERM "$pid"
-    done
-    sleep 0.3
-    for pid in "${STARTED[@]}"; do
-        signal_child KILL "$pid"
-    done
-    wait 2>/dev/null
-    for ns in "${ALL_NS[@]}"; do
-        ip netns del "$ns" 2>/dev/null
-    done
-    if [ "${E2E_KEEP_LOGS:-0}" = 1 ]; then
-        echo "net-e2e: logs kept in $TMP"
-    else
-        rm -rf "$TMP"
-    fi
+    stop_started 1
+    remove_namespaces
+    remove_work_dir net-e2e "${E2E_KEEP_LOGS:-0}"
 }
 trap cleanup EXIT
 trap 'echo "net-e2e: interrupted"; exit 130' INT
@@ -112,19 +98,8 @@ finish() {
 
 # The bridge and the Orvane server, for the whole run.
 setup_lan() {
-    local ns
-    for ns in "$NS_LAN" "$NS_ORVANE"; do
-        ip netns add "$ns" || return 1
-        ip -n "$ns" link set lo up || return 1
-    done
-    ip -n "$NS_LAN" link add br0 type bridge || return 1
-    ip -n "$NS_LAN" link set br0 type bridge mcast_snooping 0 2>/dev/null
-    ip -n "$NS_LAN" link set br0 up || return 1
-    ip -n "$NS_ORVANE" link add eth0 type veth peer name p-orvane netns "$NS_LAN" || return 1
-    ip -n "$NS_LAN" link set p-orvane master br0 up || return 1
-    ip -n "$NS_ORVANE" addr add "$ORVANE_IP/24" dev eth0 || return 1
-    ip -n "$NS_ORVANE" link set eth0 up || return 1
-    ip -n "$NS_ORVANE" route add 224.0.0.0/4 dev eth0 || return 1
+    make_lan "$NS_LAN" "$NS_ORVANE" || return 1
+    lan_host "$NS_LAN" "$NS_ORVANE" p-orvane "$ORVANE_IP"
 }
 
 # new_agent_host NAME: a fresh agent host with eth0 on the bridge, link down
@@ -158,13 +133,8 @@ remove_agent_host() {
 # interfaces, with its own prefix copy and display instead.
 start_agent() {
     if [ -z "$WINE_PREFIX_SOURCE" ]; then
-        ip netns exec "$NS_AGENT" unshare --uts --mount -- bash -c '
-            hostname "$1" || exit 125
-            mount --bind "$2/hosts" /etc/hosts || exit 125
-            mount --bind "$2/host.conf" /etc/host.conf || exit 125
-            mount --bind "$2/nsswitch.conf" /etc/nsswitch.conf || exit 125
-            exec "$3"' agent-host "$HOST_NAME" "$HOST_DIR" "$AGENT" \
-            >"$HOST_DIR/agent.out" 2>"$HOST_DIR/agent.err" &
+        host_prefix "$NS_AGENT" "$HOST_NAME" "$HOST_DIR/hosts" "$HOST_DIR"
+        "${HOST_PREFIX[@]}" "$AGENT" >"$HOST_DIR/agent.out" 2>"$HOST_DIR/agent.err" &
     else
         # Wine's own server makes the sockets: it must run in this network
         # namespace, which a copy of the prefix ensures (a server is found
@@ -343,12 +313,8 @@ scenario_late_network() {
 # ------------------------------------------------------------------ run
 
 SCRIPT_START=$(now_ms)
-TIME_LIMIT=${E2E_TIME_LIMIT:-200}
-trap 'fail "the run ends within its time limit of $TIME_LIMIT s"; finish' TERM
-( trap 'exit 0' TERM
-  for _ in $(seq 1 $((TIME_LIMIT * 10))); do sleep 0.1; done
-  kill -TERM $$ ) &
-STARTED+=($!)
+start_time_limit "${E2E_TIME_LIMIT:-200}" finish
+STARTED+=("$LIMIT_PID")
 
 if ! setup_lan; then
     fail "bridge and Orvane server set up"

@@ -74,32 +74,10 @@ AGENT_PID=
 # ------------------------------------------------------------------ cleanup
 
 cleanup() {
-    local pid ns round
     trap - EXIT INT TERM
-    for pid in "${STARTED[@]}"; do
-        signal_child TERM "$pid"
-    done
-    for round in 1 2 3 4 5 6 7 8 9 10; do
-        local alive=0
-        for pid in "${STARTED[@]}"; do
-            [ -n "$(ps -o ppid= -p "$pid" 2>/dev/null | tr -d ' ' | grep -x "$$")" ] && alive=1
-        done
-        [ $alive -eq 0 ] && break
-        sleep 0.2
-    done
-    for pid in "${STARTED[@]}"; do
-        signal_child KILL "$pid"
-    done
-    wait 2>/dev/null
-    # Deleting a namespace removes the veths and the bridge inside it.
-    for ns in "${ALL_NS[@]}"; do
-        ip netns del "$ns" 2>/dev/null
-    done
-    if [ "${E2E_KEEP_LOGS:-0}" = 1 ]; then
-        echo "e2e: logs kept in $TMP"
-    else
-        rm -rf "$TMP"
-    fi
+    stop_started 2
+    remove_namespaces
+    remove_work_dir e2e "${E2E_KEEP_LOGS:-0}"
 }
 trap cleanup EXIT
 trap 'echo "e2e: interrupted"; exit 130' INT
@@ -123,17 +101,10 @@ in_ns() {
     ip netns exec "$ns" "$@"
 }
 
-# The prefix that runs a command on the agent host: its namespace, its host
-# name, and its own hosts, host.conf and nsswitch.conf (mounted over /etc in a
-# private mount namespace, so that nothing outside sees them). Every step
-# execs the next, so a background command's PID is the command's own.
-AGENT_HOST=(ip netns exec "$NS_AGENT" unshare --uts --mount -- bash -c '
-        hostname "$1" || exit 125
-        mount --bind "$2/hosts" /etc/hosts || exit 125
-        mount --bind "$2/host.conf" /etc/host.conf || exit 125
-        mount --bind "$2/nsswitch.conf" /etc/nsswitch.conf || exit 125
-        shift 2
-        exec "$@"' agent-host "$HOST_NAME" "$TMP")
+# The prefix that runs a command on the agent host, with its own name and
+# hosts files.
+host_prefix "$NS_AGENT" "$HOST_NAME" "$TMP/hosts" "$TMP"
+AGENT_HOST=("${HOST_PREFIX[@]}")
 
 agent_alive() {
     [ -n "$AGENT_PID" ] && kill -0 "$AGENT_PID" 2>/dev/null
@@ -189,25 +160,18 @@ console_value() {
 }
 
 # The documents, as the agent must send them, given the CPU value.
-LOCAL_INTERFACES="<localIpInterfaces><ipAddr>$AGENT_OFFICE_IP</ipAddr><ipAddr>$AGENT_LAN_IP</ipAddr></localIpInterfaces>"
 expected_report() {
-    printf '%s' "<wdStatus>"$'\n'"$LOCAL_INTERFACES<ipAddr>$AGENT_LAN_IP</ipAddr>"$'\n' \
-        "<ipPort>$AGENT_PORT</ipPort>"$'\n' "<cpuUsage>$1</cpuUsage>"$'\n' "<osDesc>$OS_DESC</osDesc>"$'\n' \
-        "<hostName>$HOST_NAME</hostName>"$'\n' "<wdVer>1.0</wdVer>"$'\n' "</wdStatus>"$'\n'
+    golden status_report INTERFACES="$(ip_list "$AGENT_OFFICE_IP" "$AGENT_LAN_IP")" ADDRESS="$AGENT_LAN_IP" \
+        CPU="$1" OS="$OS_DESC" HOST="$HOST_NAME"
 }
 expected_keep_alive() {
-    printf '%s' "<wdKA>"$'\n' "<ipAddr>$AGENT_LAN_IP</ipAddr>"$'\n' "<cpuUsage>$1</cpuUsage>"$'\n' \
-        "<osDesc>$OS_DESC</osDesc>"$'\n' "<hostName>$HOST_NAME</hostName>"$'\n' "<wdVer>1.0</wdVer>"$'\n' \
-        "</wdKA>"$'\n'
+    golden keep_alive ADDRESS="$AGENT_LAN_IP" CPU="$1" OS="$OS_DESC" HOST="$HOST_NAME"
 }
 expected_alarm() {
-    printf '%s' "<CPU_ALARM>"$'\n' "$LOCAL_INTERFACES<ipPort>"$'\n' "$AGENT_PORT</ipPort>"$'\n' \
-        "<cpuUsage>"$'\n' "$1</cpuUsage>"$'\n' "<osDesc>"$'\n' "$OS_DESC</osDesc>"$'\n' \
-        "<hostName>"$'\n' "$HOST_NAME</hostName>"$'\n' "<wdVer>1.0</wdVer>"$'\n' "</CPU_ALARM>"$'\n'
+    golden cpu_alarm INTERFACES="$(ip_list "$AGENT_OFFICE_IP" "$AGENT_LAN_IP")" CPU="$1" OS="$OS_DESC" HOST="$HOST_NAME"
 }
 expected_status_reply() {
-    printf '%s' "<status><ipAddr>$AGENT_OFFICE_IP</ipAddr>"$'\n' "<ipPort>$REQUEST_PORT</ipPort>"$'\n' \
-        "<cpuPercent>$1</cpuPercent>"$'\n' "<os>$OS_DESC</os>"$'\n' "</status>"
+    golden status_reply ADDRESS="$AGENT_OFFICE_IP" CPU="$1" OS="$OS_DESC"
 }
 
 # check_document NAME FILE KIND CPU-OPEN: compares a received document with
@@ -298,35 +262,16 @@ finish() {
 # ------------------------------------------------------------------ network
 
 setup_network() {
-    local ns
-    for ns in "${ALL_NS[@]}"; do
-        ip netns add "$ns" || return 1
-        ip -n "$ns" link set lo up || return 1
-    done
-    ip -n "$NS_LAN" link add br0 type bridge || return 1
-    # Without snooping the bridge floods every multicast frame to every port.
-    ip -n "$NS_LAN" link set br0 type bridge mcast_snooping 0 2>/dev/null
-    ip -n "$NS_LAN" link set br0 up || return 1
-    ip -n "$NS_AGENT" link add eth0 type veth peer name p-agent netns "$NS_LAN" || return 1
-    ip -n "$NS_ORVANE" link add eth0 type veth peer name p-orvane netns "$NS_LAN" || return 1
-    ip -n "$NS_CLOUD" link add eth0 type veth peer name p-cloud netns "$NS_LAN" || return 1
-    ip -n "$NS_AGENT" link add eth1 type veth peer name eth0 netns "$NS_OFFICE" || return 1
-    for port in p-agent p-orvane p-cloud; do
-        ip -n "$NS_LAN" link set "$port" master br0 up || return 1
-    done
-    ip -n "$NS_AGENT" addr add "$AGENT_LAN_IP/24" dev eth0 || return 1
-    ip -n "$NS_AGENT" addr add "$AGENT_OFFICE_IP/24" dev eth1 || return 1
-    ip -n "$NS_ORVANE" addr add "$ORVANE_IP/24" dev eth0 || return 1
-    ip -n "$NS_CLOUD" addr add "$CLOUD_IP/24" dev eth0 || return 1
-    ip -n "$NS_OFFICE" addr add "$OFFICE_IP/24" dev eth0 || return 1
-    for ns in "$NS_AGENT" "$NS_ORVANE" "$NS_CLOUD" "$NS_OFFICE"; do
-        ip -n "$ns" link set eth0 up || return 1
-    done
-    ip -n "$NS_AGENT" link set eth1 up || return 1
+    make_lan "${ALL_NS[@]}" || return 1
     # Multicast leaves and is joined on the interfaces that face the servers.
-    for ns in "$NS_AGENT" "$NS_ORVANE" "$NS_CLOUD"; do
-        ip -n "$ns" route add 224.0.0.0/4 dev eth0 || return 1
-    done
+    lan_host "$NS_LAN" "$NS_AGENT" p-agent "$AGENT_LAN_IP" || return 1
+    lan_host "$NS_LAN" "$NS_ORVANE" p-orvane "$ORVANE_IP" || return 1
+    lan_host "$NS_LAN" "$NS_CLOUD" p-cloud "$CLOUD_IP" || return 1
+    ip -n "$NS_AGENT" link add eth1 type veth peer name eth0 netns "$NS_OFFICE" || return 1
+    ip -n "$NS_AGENT" addr add "$AGENT_OFFICE_IP/24" dev eth1 || return 1
+    ip -n "$NS_OFFICE" addr add "$OFFICE_IP/24" dev eth0 || return 1
+    ip -n "$NS_OFFICE" link set eth0 up || return 1
+    ip -n "$NS_AGENT" link set eth1 up || return 1
     # The agent host has no default route: without 192.168.1.5 the Orvane
     # server is unreachable.
     printf '127.0.0.1 localhost\n%s %s\n%s %s\n' "$AGENT_OFFICE_IP" "$HOST_NAME" "$AGENT_LAN_IP" "$HOST_NAME" \
@@ -338,14 +283,8 @@ setup_network() {
 # ------------------------------------------------------------------ run
 
 SCRIPT_START=$(now_ms)
-# A time limit of its own, below the test runner's, so that the cleanup
-# always runs: at the limit this shell receives SIGTERM and finishes.
-TIME_LIMIT=${E2E_TIME_LIMIT:-165}
-trap 'fail "the run ends within its time limit of $TIME_LIMIT s"; finish' TERM
-( trap 'exit 0' TERM
-  for _ in $(seq 1 $((TIME_LIMIT * 10))); do sleep 0.1; done
-  kill -TERM $$ ) &
-STARTED+=($!)
+start_time_limit "${E2E_TIME_LIMIT:-165}" finish
+STARTED+=("$LIMIT_PID")
 echo "e2e: agent $AGENT, peer $PEER, work directory $TMP"
 if ! setup_network; then
     fail "network namespaces, veths and bridge are set up"

@@ -87,33 +87,11 @@ SCRIPT_START=$(now_ms)
 
 # ------------------------------------------------------------------ cleanup
 
-# The PIDs this script started that still run as its children.
-live_started() {
-    local pid live
-    live=" $(live_children | tr '\n' ' ') "
-    for pid in "${STARTED[@]}"; do
-        [[ $live == *" $pid "* ]] && echo "$pid"
-    done
-}
-
 cleanup() {
-    local pid ns live
+    local pid ns
     [ "$CLEANED" = 1 ] && return
     CLEANED=1
-    mapfile -t live < <(live_started)
-    for pid in "${live[@]}"; do
-        kill -TERM "$pid" 2>/dev/null
-    done
-    for _ in $(seq 1 50); do
-        mapfile -t live < <(live_started)
-        [ ${#live[@]} -eq 0 ] && break
-        sleep 0.2
-    done
-    mapfile -t live < <(live_started)
-    for pid in "${live[@]}"; do
-        kill -KILL "$pid" 2>/dev/null
-    done
-    wait 2>/dev/null
+    stop_started 10
     # A safety net: whatever still runs in a namespace of the run was started
     # by it (the checks above report it as a failure).
     for ns in "${ALL_NS[@]}"; do
@@ -121,18 +99,11 @@ cleanup() {
             kill -KILL "$pid" 2>/dev/null
         done
     done
-    # Deleting a namespace removes the veths and the bridge inside it.
-    for ns in "${ALL_NS[@]}"; do
-        ip netns del "$ns" 2>/dev/null
-    done
+    remove_namespaces
 }
 on_exit() {
     cleanup
-    if [ "${FLEET_KEEP_LOGS:-0}" = 1 ]; then
-        echo "fleet: logs kept in $TMP"
-    else
-        rm -rf "$TMP"
-    fi
+    remove_work_dir fleet "${FLEET_KEEP_LOGS:-0}"
 }
 trap on_exit EXIT
 trap 'echo "fleet: interrupted"; exit 130' INT
@@ -147,6 +118,17 @@ flag_agent() {
         [ "$k" = "$1" ] && return
     done
     FLAGGED+=("$1")
+}
+
+# check_agents NAME WHAT K...: PASS when no agent is named; otherwise flags
+# each one and fails with "WHAT: agents K...".
+check_agents() {
+    local name=$1 what=$2 k
+    shift 2
+    for k in "$@"; do
+        flag_agent "$k"
+    done
+    check "$name" "$#" "$what: agents $*"
 }
 
 print_diagnosis() {
@@ -244,17 +226,12 @@ agents_not_configured() {
 
 # The documents, as agent K must send them, given the CPU value.
 expected_report() {
-    local ip name
+    local ip
     ip=$(agent_ip "$1")
-    name=$(agent_name "$1")
-    printf '%s' "<wdStatus>"$'\n' "<localIpInterfaces><ipAddr>$ip</ipAddr></localIpInterfaces>" \
-        "<ipAddr>$ip</ipAddr>"$'\n' "<ipPort>$AGENT_PORT</ipPort>"$'\n' "<cpuUsage>$2</cpuUsage>"$'\n' \
-        "<osDesc>$OS_DESC</osDesc>"$'\n' "<hostName>$name</hostName>"$'\n' "<wdVer>1.0</wdVer>"$'\n' \
-        "</wdStatus>"$'\n'
+    golden status_report INTERFACES="$(ip_list "$ip")" ADDRESS="$ip" CPU="$2" OS="$OS_DESC" HOST="$(agent_name "$1")"
 }
 expected_status_reply() {
-    printf '%s' "<status><ipAddr>$(agent_ip "$1")</ipAddr>"$'\n' "<ipPort>$REQUEST_PORT</ipPort>"$'\n' \
-        "<cpuPercent>$2</cpuPercent>"$'\n' "<os>$OS_DESC</os>"$'\n' "</status>"
+    golden status_reply ADDRESS="$(agent_ip "$1")" CPU="$2" OS="$OS_DESC"
 }
 
 # summary_of "NUMBERS...": "min M, median D, max X" of integers.
@@ -307,19 +284,8 @@ setup_agent_net() {
 
 setup_network() {
     local k pids=() failed=0 pid
-    for ns in "$NS_LAN" "$NS_SRV"; do
-        ip netns add "$ns" || return 1
-        ip -n "$ns" link set lo up || return 1
-    done
-    ip -n "$NS_LAN" link add br0 type bridge || return 1
-    # Without snooping the bridge floods every multicast frame to every port.
-    ip -n "$NS_LAN" link set br0 type bridge mcast_snooping 0 2>/dev/null
-    ip -n "$NS_LAN" link set br0 up || return 1
-    ip -n "$NS_SRV" link add eth0 type veth peer name psrv netns "$NS_LAN" || return 1
-    ip -n "$NS_LAN" link set psrv master br0 up || return 1
-    ip -n "$NS_SRV" addr add "$SERVER_IP/24" dev eth0 || return 1
-    ip -n "$NS_SRV" link set eth0 up || return 1
-    ip -n "$NS_SRV" route add 224.0.0.0/4 dev eth0 || return 1
+    make_lan "$NS_LAN" "$NS_SRV" || return 1
+    lan_host "$NS_LAN" "$NS_SRV" psrv "$SERVER_IP" || return 1
     printf 'multi on\n' >"$TMP/host.conf"
     printf 'hosts: files\n' >"$TMP/nsswitch.conf"
     for ((k = 1; k <= N; k++)); do
@@ -335,35 +301,21 @@ setup_network() {
     [ $failed -eq 0 ] || { cat "$TMP"/net-*.err | head -n 20; return 1; }
 }
 
-# start_agent K: agent K in its namespace, with its host name and its hosts,
-# host.conf and nsswitch.conf (bound over /etc in a private mount namespace,
-# so that nothing outside sees them). Every step execs the next, so the
-# background PID is the agent's own. Its console goes to agent-K.out, its
-# trace (a line or two a tick) to agent-K.err.
+# start_agent K: agent K as a host of its own, with its host name and hosts
+# file; the background PID is the agent's own. Its console goes to
+# agent-K.out, its trace (a line or two a tick) to agent-K.err.
 start_agent() {
     local k=$1
-    ip netns exec "$(agent_ns "$k")" unshare --uts --mount -- bash -c '
-        hostname "$1" || exit 125
-        mount --bind "$2" /etc/hosts || exit 125
-        mount --bind "$3/host.conf" /etc/host.conf || exit 125
-        mount --bind "$3/nsswitch.conf" /etc/nsswitch.conf || exit 125
-        shift 3
-        exec "$@"' fleet-host "$(agent_name "$k")" "$TMP/hosts-$k" "$TMP" "$AGENT" \
-        >"$TMP/agent-$k.out" 2>"$TMP/agent-$k.err" &
+    host_prefix "$(agent_ns "$k")" "$(agent_name "$k")" "$TMP/hosts-$k" "$TMP"
+    "${HOST_PREFIX[@]}" "$AGENT" >"$TMP/agent-$k.out" 2>"$TMP/agent-$k.err" &
     AGENT_PID[$k]=$!
     STARTED+=($!)
 }
 
 # ------------------------------------------------------------------ run
 
-# A time limit of its own, below the test runner's, so that the cleanup
-# always runs: at the limit this shell receives SIGTERM and finishes.
-TIME_LIMIT=${FLEET_TIME_LIMIT:-150}
-trap 'fail "the run ends within its time limit of $TIME_LIMIT s"; finish' TERM
-( trap 'exit 0' TERM
-  for _ in $(seq 1 $((TIME_LIMIT * 10))); do sleep 0.1; done
-  kill -TERM $$ ) &
-STARTED+=($!)
+start_time_limit "${FLEET_TIME_LIMIT:-150}" finish
+STARTED+=("$LIMIT_PID")
 echo "fleet: $N agents, agent $AGENT, peer $PEER, work directory $TMP"
 echo "fleet: machine: $(nproc) processors, $(awk '/MemTotal/ {printf "%.1f GiB", $2 / 1048576}' /proc/meminfo)," \
     "kernel $(uname -r), load $(cut -d' ' -f1-3 /proc/loadavg)"
@@ -425,11 +377,7 @@ for ((k = 1; k <= N; k += BATCH)); do
     done
 done
 START_MS=$(($(now_ms) - t0))
-for k in "${start_failed[@]}"; do
-    flag_agent "$k"
-done
-check "all $N agents start (in batches of $BATCH, $START_MS ms)" "${#start_failed[@]}" \
-    "not started: agents ${start_failed[*]}"
+check_agents "all $N agents start (in batches of $BATCH, $START_MS ms)" "not started" "${start_failed[@]}"
 [ ${#start_failed[@]} -eq 0 ] || finish
 
 # Each agent took its own one address from the lookup of its own host name.
@@ -439,11 +387,9 @@ for ((k = 1; k <= N; k++)); do
         ! grep -qx "Num Local Ip/NICs=\[1\]" "$TMP/agent-$k.err" ||
         ! grep -qx "Address \[$(agent_ip "$k")\]" "$TMP/agent-$k.err"; then
         wrong+=("$k")
-        flag_agent "$k"
     fi
 done
-check "every agent has its own host name and takes its own one address" "${#wrong[@]}" \
-    "wrong: agents ${wrong[*]}"
+check_agents "every agent has its own host name and takes its own one address" "wrong" "${wrong[@]}"
 
 OS_DESC=$(console_value 1 "OS Description:")
 
@@ -455,11 +401,8 @@ while :; do
     [ "$(now_ms)" -ge "$deadline" ] && break
     sleep 0.2
 done
-for k in "${late[@]}"; do
-    flag_agent "$k"
-done
-check "every agent ticks (two ticks begun $((($(now_ms) - t0) / 1000)) s after the first start)" "${#late[@]}" \
-    "no second tick within 20 s: agents ${late[*]}"
+check_agents "every agent ticks (two ticks begun $((($(now_ms) - t0) / 1000)) s after the first start)" \
+    "no second tick within 20 s" "${late[@]}"
 [ ${#late[@]} -eq 0 ] || finish
 
 # ---- one configuration for the whole fleet

@@ -20,14 +20,10 @@
 #include <boost/asio/ip/multicast.hpp>
 #include <boost/asio/ip/udp.hpp>
 
-#include "app/trace.h"
 #include "config/xml_value.h"
-#include "fakes/fake_cpu_counter.h"
-#include "fakes/fake_host.h"
 #include "fakes/idle_server.h"
-#include "fakes/recording_debug_output.h"
+#include "fakes/plant_host.h"
 #include "fuzz/fuzz_support.h"
-#include "hostinfo/cpu_usage.h"
 #include "net/multicast_receiver.h"
 
 namespace {
@@ -128,16 +124,11 @@ void checkTaken(const std::string& taken, const std::string& what)
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
     fuzz::isolateNetwork();
-    fakehost::Host host;
-    host.name = "plant-pc";
-    host.addresses = {"192.168.1.5", "10.0.0.7"};
-    fakehost::set(host);
+    planthost::use({"192.168.1.5", "10.0.0.7"});
     gHarness = new Harness;
     Harness& h = *gHarness;
     h.out = fuzz::captureStdout();
-    // The sampler's first call opens the counter; later ones give kCpu.
-    CpuUsage::getCpuTotalUsage();
-    fakecpu::reset();
+    planthost::scriptCpu();
     fakecpu::setDefaultValue(kCpu);
     h.server = std::make_unique<IdleServer>();
     h.orvane = std::make_unique<MulticastReceiver>(h.io, kOrvaneGroup);

@@ -17,12 +17,8 @@
 
 #include <boost/asio/ip/udp.hpp>
 
-#include "app/trace.h"
-#include "fakes/fake_cpu_counter.h"
-#include "fakes/fake_host.h"
-#include "fakes/recording_debug_output.h"
+#include "fakes/plant_host.h"
 #include "fuzz/fuzz_support.h"
-#include "hostinfo/cpu_usage.h"
 #include "hostinfo/os_description.h"
 #include "net/udp_zq_server.h"
 
@@ -98,16 +94,11 @@ std::vector<std::string> expectedTrace(std::size_t taken, const std::string& tex
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
     fuzz::isolateNetwork();
-    fakehost::Host host;
-    host.name = "plant-pc";
-    host.addresses = {"10.0.0.7", "192.168.1.5"};
-    fakehost::set(host);
+    planthost::use({"10.0.0.7", "192.168.1.5"});
     gHarness = new Harness;
     Harness& h = *gHarness;
     h.out = fuzz::captureStdout();
-    // The sampler's first call opens the counter; later ones give kCpu.
-    CpuUsage::getCpuTotalUsage();
-    fakecpu::reset();
+    planthost::scriptCpu();
     fakecpu::setDefaultValue(kCpu);
     h.server = std::make_unique<zq::UdpZqServer>(h.io, 0);
     h.serverEndpoint = udp::endpoint(boost::asio::ip::address_v4::loopback(), h.server->port());

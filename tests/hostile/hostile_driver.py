@@ -41,6 +41,9 @@ import sys
 import tempfile
 import time
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "golden"))
+from golden import golden  # noqa: E402
+
 AGENT = sys.argv[1]
 # A sanitizer build holds freed memory back (quarantine, shadow memory): its
 # resident size says nothing about the agent's own growth.
@@ -221,10 +224,12 @@ def udp_socket(multicast=False):
     return sock
 
 
-def drain(sock):
-    """Takes every datagram waiting on sock; returns them."""
+def drain(sock, seconds=2.0):
+    """Takes every datagram waiting on sock, for at most seconds (a sender
+    that never stops cannot hold the test); returns them."""
     taken = []
-    while select.select([sock], [], [], 0)[0]:
+    deadline = time.monotonic() + seconds
+    while time.monotonic() < deadline and select.select([sock], [], [], 0)[0]:
         taken.append(sock.recvfrom(LARGEST + 1))
     return taken
 
@@ -250,12 +255,8 @@ class ReplyShape:
     """The status document as the agent must send it, with any CPU value."""
 
     def __init__(self, address, os_description):
-        self.pattern = re.compile(
-            re.escape(b"<status><ipAddr>" + address.encode() + b"</ipAddr>\n"
-                      b"<ipPort>45654</ipPort>\n<cpuPercent>") +
-            rb"-?[0-9]{1,3}" +
-            re.escape(b"</cpuPercent>\n<os>" + os_description.encode("latin-1") + b"</os>\n</status>"),
-            re.S)
+        before, after = golden("status_reply", ADDRESS=address, OS=os_description).split(b"@CPU@")
+        self.pattern = re.compile(re.escape(before) + rb"-?[0-9]{1,3}" + re.escape(after), re.S)
 
     def problem(self, reply):
         if reply is None:

@@ -32,15 +32,17 @@ def bound(address):
     return sock
 
 
-def drain(sockets, counts):
-    """Counts the replies waiting on sockets (a dict socket -> key)."""
-    while True:
+def drain(sockets, counts, seconds=2.0):
+    """Counts the replies waiting on sockets (a dict socket -> key), for at
+    most seconds, so that a sender that never stops cannot hold the test."""
+    deadline = time.monotonic() + seconds
+    while time.monotonic() < deadline:
         ready = select.select(list(sockets), [], [], 0)[0]
         if not ready:
             return
         for sock in ready:
             try:
-                while True:
+                while time.monotonic() < deadline:
                     data, _ = sock.recvfrom(4096)
                     if data.startswith(b"<status>"):
                         counts[sockets[sock]] = counts.get(sockets[sock], 0) + 1

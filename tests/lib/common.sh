@@ -80,6 +80,19 @@ check() {
 
 now_ms() { date +%s%3N; }
 
+# start_time_limit SECONDS ON_LIMIT: a time limit of the script's own, below
+# the test runner's, so that its clean-up always runs. At the limit the
+# script receives SIGTERM: the run fails and ON_LIMIT (a command that ends
+# the script) runs. LIMIT_PID is the timer's PID.
+start_time_limit() {
+    TIME_LIMIT=$1
+    trap 'fail "the run ends within its time limit of $TIME_LIMIT s"; '"$2" TERM
+    ( trap 'exit 0' TERM
+      for _ in $(seq 1 $((TIME_LIMIT * 10))); do sleep 0.1; done
+      kill -TERM $$ ) &
+    LIMIT_PID=$!
+}
+
 # The live (not yet exited) children of this shell, one PID a line.
 live_children() {
     ps -o pid=,stat= --ppid "$$" 2>/dev/null | awk '$2 !~ /^Z/ { print $1 }'
@@ -107,6 +120,94 @@ stop_child() {
     wait "$1" 2>/dev/null
 }
 
+# ---- what a script started (its STARTED array of PIDs) and made (ALL_NS)
+
+# The PIDs in STARTED that still run as children of this shell.
+live_started() {
+    local pid live
+    live=" $(live_children | tr '\n' ' ') "
+    for pid in "${STARTED[@]}"; do
+        [[ $live == *" $pid "* ]] && echo "$pid"
+    done
+}
+
+# stop_started SECONDS: SIGTERM to every live child in STARTED, up to
+# SECONDS for them to end, then SIGKILL to the rest; reaps them all.
+stop_started() {
+    local pid
+    for pid in $(live_started); do
+        signal_child TERM "$pid"
+    done
+    for _ in $(seq 1 $(($1 * 10))); do
+        [ -z "$(live_started)" ] && break
+        sleep 0.1
+    done
+    for pid in $(live_started); do
+        signal_child KILL "$pid"
+    done
+    wait 2>/dev/null
+}
+
+# remove_namespaces: deletes every namespace in ALL_NS, and with them the
+# veths and bridges inside them.
+remove_namespaces() {
+    local ns
+    for ns in "${ALL_NS[@]}"; do
+        ip netns del "$ns" 2>/dev/null
+    done
+}
+
+# remove_work_dir LABEL KEEP: removes TMP, unless KEEP is 1 (then says where
+# the logs are).
+remove_work_dir() {
+    if [ "${2:-0}" = 1 ]; then
+        echo "$1: logs kept in $TMP"
+    else
+        rm -rf "$TMP"
+    fi
+}
+
+# make_lan LAN NS...: the namespaces LAN and NS..., each with loopback up,
+# and the bridge br0 in LAN.
+make_lan() {
+    local lan=$1 ns
+    for ns in "$@"; do
+        ip netns add "$ns" || return 1
+        ip -n "$ns" link set lo up || return 1
+    done
+    ip -n "$lan" link add br0 type bridge || return 1
+    # Without snooping the bridge floods every multicast frame to every port.
+    ip -n "$lan" link set br0 type bridge mcast_snooping 0 2>/dev/null
+    ip -n "$lan" link set br0 up || return 1
+}
+
+# lan_host LAN NS PORT ADDRESS: eth0 of NS on LAN's bridge (its end there
+# named PORT), up with ADDRESS/24; multicast leaves through it.
+lan_host() {
+    local lan=$1 ns=$2 port=$3 address=$4
+    ip -n "$ns" link add eth0 type veth peer name "$port" netns "$lan" || return 1
+    ip -n "$lan" link set "$port" master br0 up || return 1
+    ip -n "$ns" addr add "$address/24" dev eth0 || return 1
+    ip -n "$ns" link set eth0 up || return 1
+    ip -n "$ns" route add 224.0.0.0/4 dev eth0 || return 1
+}
+
+# host_prefix NS NAME HOSTS DIR: sets HOST_PREFIX to the command prefix that
+# runs a command as a host of its own: in network namespace NS, with host
+# name NAME, and with the file HOSTS and DIR's host.conf and nsswitch.conf
+# bound over /etc in a private mount namespace (so that nothing outside sees
+# them). Every step execs the next, so a background command's PID is the
+# command's own.
+host_prefix() {
+    HOST_PREFIX=(ip netns exec "$1" unshare --uts --mount -- bash -c '
+        hostname "$1" || exit 125
+        mount --bind "$2" /etc/hosts || exit 125
+        mount --bind "$3/host.conf" /etc/host.conf || exit 125
+        mount --bind "$3/nsswitch.conf" /etc/nsswitch.conf || exit 125
+        shift 3
+        exec "$@"' host "$2" "$3" "$4")
+}
+
 # wait_for FILE PATTERN SECONDS: until the extended regular expression
 # matches a line of the file, or the time is up (the status says which).
 wait_for() {
@@ -130,6 +231,31 @@ value_between() {
 
 is_integer() {
     [[ $1 =~ ^-?[0-9]+$ ]]
+}
+
+# ---- the golden documents of tests/golden
+
+GOLDEN_DIR=$(cd "$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")/../golden" && pwd)
+
+# golden NAME [PLACEHOLDER=VALUE...]: the document tests/golden/NAME.txt,
+# byte for byte, with each @PLACEHOLDER@ replaced by its value.
+golden() {
+    local text pair
+    text=$(cat "$GOLDEN_DIR/$1.txt"; echo x)
+    text=${text%x}
+    shift
+    for pair in "$@"; do
+        text=${text//"@${pair%%=*}@"/"${pair#*=}"}
+    done
+    printf '%s' "$text"
+}
+
+# ip_list ADDRESS...: the addresses as the documents list them.
+ip_list() {
+    local address
+    for address in "$@"; do
+        printf '<ipAddr>%s</ipAddr>' "$address"
+    done
 }
 
 # ---- what a watchdog-peer listener (listen --stamp --save DIR) received

@@ -96,14 +96,7 @@ ORIGINAL_PATH=$PATH
 trap cleanup EXIT
 trap 'echo "deb: interrupted"; exit 130' INT
 
-# A time limit of its own, below the test runner's, so that the clean-up
-# (the purge) always runs.
-TIME_LIMIT=${DEB_TIME_LIMIT:-280}
-trap 'fail "the run ends within its time limit of $TIME_LIMIT s"; echo "deb: $PASSED passed, $FAILED failed"; exit 1' TERM
-( trap 'exit 0' TERM
-  for _ in $(seq 1 $((TIME_LIMIT * 10))); do sleep 0.1; done
-  kill -TERM $$ ) &
-LIMIT_PID=$!
+start_time_limit "${DEB_TIME_LIMIT:-280}" 'echo "deb: $PASSED passed, $FAILED failed"; exit 1'
 
 if known_to_dpkg; then
     if [ -f "$MARKER" ]; then

@@ -77,14 +77,7 @@ cleanup() {
 trap cleanup EXIT
 trap 'echo "msi: interrupted"; exit 130' INT
 
-# A time limit of its own, below the test runner's, so that the clean-up
-# always runs.
-TIME_LIMIT=${MSI_TIME_LIMIT:-280}
-trap 'fail "the run ends within its time limit of $TIME_LIMIT s"; echo "msi: $PASSED passed, $FAILED failed"; exit 1' TERM
-( trap 'exit 0' TERM
-  for _ in $(seq 1 $((TIME_LIMIT * 10))); do sleep 0.1; done
-  kill -TERM $$ ) &
-LIMIT_PID=$!
+start_time_limit "${MSI_TIME_LIMIT:-280}" 'echo "msi: $PASSED passed, $FAILED failed"; exit 1'
 
 # ------------------------------------------------------------------ helpers
 
