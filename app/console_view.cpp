@@ -72,19 +72,27 @@ const char* listLabel(int listId)
     return listId == IDC_EVENT_LIST ? "Event:" : nullptr;
 }
 
-std::optional<std::string> ConsoleView::setItemText(int id, const std::string& text)
+std::optional<std::string> ConsoleView::setItemText(int id, const std::string& text, Clock::time_point now)
 {
     auto shown = mTexts.find(id);
-    if (shown == mTexts.end()) {
-        if (text.empty())
-            return std::nullopt;  // the control starts empty
-        mTexts.emplace(id, text);
-    } else {
-        if (shown->second == text)
+    if (shown == mTexts.end() ? text.empty() : shown->second == text)
+        return std::nullopt;  // unchanged; every control starts empty
+    if (id == IDC_CPU) {
+        if (mCpuLineAt && now - *mCpuLineAt < kCpuLineInterval)
             return std::nullopt;
-        shown->second = text;
+        mCpuLineAt = now;
     }
+    mTexts[id] = text;
     return labelledLine(itemLabel(id), "Control ", id, text);
+}
+
+std::optional<std::string> ConsoleView::alarmLine(unsigned long alarms, const std::string& lastAlarm)
+{
+    if (alarms == mAlarmsShown)
+        return std::nullopt;
+    // Alarms are at least three minutes apart: a refresh sees one at a time.
+    mAlarmsShown = alarms;
+    return "CPU alarm: " + escapeControls(lastAlarm) + "\n";
 }
 
 std::string ConsoleView::listLine(int listId, const std::string& line)
@@ -102,6 +110,8 @@ std::string ConsoleView::listClearedLine(int listId)
 void ConsoleView::reset()
 {
     mTexts.clear();
+    mCpuLineAt.reset();
+    mAlarmsShown = 0;
 }
 
 std::string startFailureLine(const std::string& reason)

@@ -10,10 +10,19 @@
 //                      unchanged text is never printed again.
 //   "Event: <line>"    a new line of the event list.
 //   "Event list cleared."
+//   "CPU alarm: <text>"
+//                      the service sent a CPU alarm; <text> says with what
+//                      load, to which server endpoints and from which local
+//                      addresses, e.g. "CPU alarm: 97% sent to
+//                      192.168.1.10:34543 from 192.168.1.5".
+// The CPU load changes nearly every second, so "Total CPU:" is printed at
+// most once every kCpuLineInterval (the first value at once): these lines go
+// to the journal or a log file for months.
 // Texts pass through escapeControls first, since they can carry text received
 // from the network.
 #pragma once
 
+#include <chrono>
 #include <map>
 #include <optional>
 #include <string>
@@ -36,13 +45,23 @@ const char* itemLabel(int controlId);
 // The label of list control listId ("Event:"), or nullptr.
 const char* listLabel(int listId);
 
+// The shortest time between two "Total CPU:" lines.
+constexpr std::chrono::minutes kCpuLineInterval{10};
+
 // The console's memory of what each control shows.
 class ConsoleView {
 public:
-    // Sets control id's text. Returns the line to print, ending in a line
-    // feed, when the text differs from what the control showed (every control
-    // starts empty); nothing otherwise.
-    std::optional<std::string> setItemText(int id, const std::string& text);
+    using Clock = std::chrono::steady_clock;
+
+    // Sets control id's text at time now. Returns the line to print, ending in
+    // a line feed, when the text differs from what the control showed (every
+    // control starts empty); nothing otherwise. The CPU field's line waits
+    // until kCpuLineInterval has passed since its last one; the value then
+    // shown is the one current at that time.
+    std::optional<std::string> setItemText(int id, const std::string& text, Clock::time_point now);
+    // The line to print when the service has sent more CPU alarms (alarms, a
+    // running count) than the console last saw; lastAlarm tells of the last.
+    std::optional<std::string> alarmLine(unsigned long alarms, const std::string& lastAlarm);
     // The line to print for a line added to list listId.
     static std::string listLine(int listId, const std::string& line);
     // The line to print when list listId is emptied.
@@ -52,6 +71,8 @@ public:
 
 private:
     std::map<int, std::string> mTexts;
+    std::optional<Clock::time_point> mCpuLineAt;
+    unsigned long mAlarmsShown = 0;
 };
 
 // The line for standard error when the service could not start, with reason.

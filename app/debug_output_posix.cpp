@@ -19,7 +19,7 @@ bool decideOnce()
     return traceWanted(std::getenv("JOURNAL_STREAM"), hasStandardError,
                        hasStandardError ? static_cast<unsigned long long>(status.st_dev) : 0,
                        hasStandardError ? static_cast<unsigned long long>(status.st_ino) : 0,
-                       std::getenv("BRINDLEMOOR_WATCHDOG_TRACE"));
+                       hasStandardError && ::isatty(STDERR_FILENO) == 1, std::getenv("BRINDLEMOOR_WATCHDOG_TRACE"));
 }
 
 bool enabled()

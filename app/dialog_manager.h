@@ -1,7 +1,8 @@
 // The few dialog-manager calls that the main dialog uses. The Windows build
 // implements them with the real dialog manager (app/dialog_manager_win.cpp);
 // the Linux build with a console stand-in (app/dialog_manager_console.cpp)
-// that shows the same dialog as lines on standard output.
+// that shows the same dialog on standard output: a panel on a terminal,
+// lines elsewhere.
 #pragma once
 
 #include <cstddef>
@@ -38,6 +39,11 @@ void trimList(Handle dialog, int listId, std::size_t keep);
 // Loads icon iconId from the program's own module, shows it in control
 // staticId and makes it the dialog's small icon.
 void showProgramIcon(Handle dialog, int iconId, int staticId);
+
+// The CPU alarms that the service has sent so far (a running count) and what
+// the last one was. The window shows neither; the console prints a line for
+// each new alarm where it prints lines (the journal, a pipe, a file).
+void showAlarms(Handle dialog, unsigned long alarms, const std::string& lastAlarm);
 
 // Tells the user that the service could not start, and why.
 void reportStartFailure(const std::string& reason);

@@ -1,7 +1,14 @@
 // The dialog manager on Linux: a console stand-in that shows the main dialog
-// as lines on standard output (in the format of app/console_view.h) and feeds
-// the dialog procedure the messages the real dialog would get, from an I/O
-// loop of its own:
+// on standard output and feeds the dialog procedure the messages the real
+// dialog would get, from an I/O loop of its own.
+//
+// Where standard output is a terminal, the dialog is a panel redrawn in place
+// after each timer message, as the window is (app/console_panel.h), on the
+// terminal's alternate screen, which is left again when the dialog ends.
+// Elsewhere (the journal, a pipe, a file), and on a terminal that the trace
+// has been asked to share, it is lines, one per change (app/console_view.h).
+//
+// The messages:
 //   - the timer messages of startTimer, on a fixed schedule; ticks missed
 //     while the procedure was busy come as one message, as a windowed
 //     timer's do;
@@ -13,15 +20,18 @@
 //     standard input is a terminal. Any other standard input (a service
 //     manager's /dev/null, a pipe, a closed descriptor) is not read at all,
 //     and a terminal stops being read at its end of file or hang-up.
+#include "app/console_panel.h"
 #include "app/console_view.h"
 #include "app/dialog_manager.h"
 #include "app/stop_signals.h"
+#include "app/trace.h"
 
 #include <algorithm>
 #include <array>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <optional>
@@ -29,6 +39,8 @@
 
 #include <fcntl.h>
 #include <pthread.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <boost/asio/executor_work_guard.hpp>
@@ -66,7 +78,10 @@ struct ConsoleDialog {
     bool ended = false;
     std::intptr_t result = 0;
     dlg::Procedure procedure = nullptr;
+    // Whether the dialog is shown as the panel, else as lines in view.
+    bool panel = false;
     console::ConsoleView view;
+    console::ConsolePanel panelView;
     asio::io_context* io = nullptr;
     std::vector<std::unique_ptr<Timer>> timers;
     std::optional<asio::signal_set> stopSignals;
@@ -100,6 +115,44 @@ void writeLine(std::FILE* stream, const std::string& text)
 void writeSystemError(const char* what, const std::string& reason)
 {
     writeLine(stderr, std::string("watchdog: ") + what + ": " + reason + "\n");
+}
+
+// Whether the trace, as the Linux debug output decides it, writes to standard
+// error, which is the terminal of standard output.
+bool traceOnTheTerminal()
+{
+    struct stat output;
+    struct stat error;
+    if (::isatty(STDERR_FILENO) != 1 || ::fstat(STDOUT_FILENO, &output) != 0 || ::fstat(STDERR_FILENO, &error) != 0 ||
+        output.st_rdev != error.st_rdev)
+        return false;
+    return traceWanted(std::getenv("JOURNAL_STREAM"), true, static_cast<unsigned long long>(error.st_dev),
+                       static_cast<unsigned long long>(error.st_ino), true, std::getenv("BRINDLEMOOR_WATCHDOG_TRACE"));
+}
+
+// The panel where standard output is a terminal, but where the trace writes
+// to that terminal too (BRINDLEMOOR_WATCHDOG_TRACE=1): its lines would run
+// through the panel, so the dialog prints lines among them instead.
+bool panelWanted()
+{
+    return ::isatty(STDOUT_FILENO) == 1 && !traceOnTheTerminal();
+}
+
+// Draws the panel anew for the terminal's present size, when anything
+// shown or the size has changed since the last frame.
+void redrawPanel()
+{
+    if (!gDialog.panel || gDialog.ended)
+        return;
+    winsize size{};
+    int rows = 24;
+    int columns = 80;
+    if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_row > 0 && size.ws_col > 0) {
+        rows = size.ws_row;
+        columns = size.ws_col;
+    }
+    if (std::optional<std::string> frame = gDialog.panelView.redraw(rows, columns))
+        writeLine(stdout, *frame);
 }
 
 // Each stop signal is a Cancel, for as long as the dialog runs.
@@ -146,6 +199,7 @@ void awaitTick(Timer& timer)
         timer.clock.expires_at(next);
         awaitTick(timer);
         send(dlg::kTimer, timer.id);
+        redrawPanel();
     });
 }
 
@@ -194,7 +248,11 @@ std::intptr_t runModal(int /*templateId*/, Procedure procedure)
     gDialog.result = 0;
     gDialog.procedure = procedure;
     gDialog.view.reset();
+    gDialog.panelView.reset();
+    gDialog.panel = panelWanted();
     gDialog.io = &io;
+    if (gDialog.panel)
+        writeLine(stdout, console::kPanelEnter);
 
     gDialog.stopSignals.emplace(io);
     boost::system::error_code signalError;
@@ -221,6 +279,7 @@ std::intptr_t runModal(int /*templateId*/, Procedure procedure)
     } else {
         awaitStop();
         send(kInitDialog, 0);
+        redrawPanel();
     }
     if (gDialog.terminal)
         awaitLine();
@@ -243,6 +302,9 @@ std::intptr_t runModal(int /*templateId*/, Procedure procedure)
     gDialog.stopSignals.reset();
     if (restoreFlags >= 0)
         ::fcntl(STDIN_FILENO, F_SETFL, restoreFlags);
+    if (gDialog.panel)
+        writeLine(stdout, console::kPanelLeave);
+    gDialog.panel = false;
     gDialog.io = nullptr;
     gDialog.running = false;
     return gDialog.result;
@@ -279,25 +341,49 @@ void setItemText(Handle dialog, int id, const std::string& text)
     ConsoleDialog* console = dialogOf(dialog);
     if (console == nullptr)
         return;
-    if (std::optional<std::string> line = console->view.setItemText(id, text))
+    if (console->panel)
+        console->panelView.setItemText(id, text);
+    else if (std::optional<std::string> line = console->view.setItemText(id, text, Clock::now()))
         writeLine(stdout, *line);
 }
 
 void addListLine(Handle dialog, int listId, const std::string& line)
 {
-    if (dialogOf(dialog) != nullptr)
+    ConsoleDialog* console = dialogOf(dialog);
+    if (console == nullptr)
+        return;
+    if (console->panel)
+        console->panelView.addEvent(line);
+    else
         writeLine(stdout, console::ConsoleView::listLine(listId, line));
 }
 
 void resetList(Handle dialog, int listId)
 {
-    if (dialogOf(dialog) != nullptr)
+    ConsoleDialog* console = dialogOf(dialog);
+    if (console == nullptr)
+        return;
+    if (console->panel)
+        console->panelView.clearEvents();
+    else
         writeLine(stdout, console::ConsoleView::listClearedLine(listId));
 }
 
-void trimList(Handle, int, std::size_t)
+void trimList(Handle dialog, int, std::size_t keep)
 {
-    // The console keeps no lines: each was printed when it was added.
+    // As lines, the console keeps none: each was printed when it was added.
+    ConsoleDialog* console = dialogOf(dialog);
+    if (console != nullptr && console->panel)
+        console->panelView.trimEvents(keep);
+}
+
+void showAlarms(Handle dialog, unsigned long alarms, const std::string& lastAlarm)
+{
+    ConsoleDialog* console = dialogOf(dialog);
+    if (console == nullptr || console->panel)
+        return;
+    if (std::optional<std::string> line = console->view.alarmLine(alarms, lastAlarm))
+        writeLine(stdout, *line);
 }
 
 void showProgramIcon(Handle, int, int)

@@ -103,6 +103,11 @@ void trimList(Handle dialog, int listId, std::size_t keep)
     }
 }
 
+void showAlarms(Handle, unsigned long, const std::string&)
+{
+    // The window shows no alarms.
+}
+
 void showProgramIcon(Handle dialog, int iconId, int staticId)
 {
     HICON icon = LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(iconId));

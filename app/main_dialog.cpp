@@ -60,6 +60,9 @@ void refreshDialog()
     dlg::setItemText(gDlgWnd, IDC_TRIGGER, zq::ZqSrv::getTriggerText());
     dlg::setItemText(gDlgWnd, IDC_ORVANE, zq::ZqSrv::getOrvane());
     dlg::setItemText(gDlgWnd, IDC_CLOUD, zq::ZqSrv::getCloud());
+    // The count first: the text is already the one of that alarm or later.
+    unsigned long alarms = zq::ZqSrv::getAlarmsSent();
+    dlg::showAlarms(gDlgWnd, alarms, zq::ZqSrv::getLastAlarm());
     std::vector<std::string> lines = splitEventLog(zq::ZqSrv::takeEventLog());
     if (lines.empty())
         return;

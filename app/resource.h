@@ -3,6 +3,11 @@
 // Plain macros, since the resource compiler reads no enums.
 #pragma once
 
+// The program's name (the dialog's caption) and its version, as the version
+// record gives them.
+#define ZQ_PROGRAM_NAME "Brindlemoor Win32 Watch Dog"
+#define ZQ_VERSION_TEXT "1.0.0.4"
+
 #define IDD_MAIN 107
 #define IDI_PROGRAM 105
 

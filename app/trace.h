@@ -45,15 +45,16 @@ inline void diagnosticOutput(const char* text)
 
 // Whether the trace and the diagnostics go to standard error on Linux,
 // decided once at start: BRINDLEMOOR_WATCHDOG_TRACE=1 turns them on and =0
-// off. Without it they are on, but where standard error is the systemd
-// journal (the service), so that a network flood cannot flood the journal
-// unless a drop-in asks for the trace. journalStream is the JOURNAL_STREAM
-// variable that systemd sets ("DEVICE:INODE" of the journal's stream, or
-// null), device and inode those of standard error (hasStandardError false
-// when it is closed), traceSetting the BRINDLEMOOR_WATCHDOG_TRACE variable (or
-// null).
+// off. Without it they are on, but where standard error is a terminal (where
+// the console's panel would be buried under them) or the systemd journal (the
+// service, so that a network flood cannot flood the journal unless a drop-in
+// asks for the trace). journalStream is the JOURNAL_STREAM variable that
+// systemd sets ("DEVICE:INODE" of the journal's stream, or null), device and
+// inode those of standard error (hasStandardError false when it is closed),
+// terminal whether standard error is a terminal, traceSetting the
+// BRINDLEMOOR_WATCHDOG_TRACE variable (or null).
 bool traceWanted(const char* journalStream, bool hasStandardError, unsigned long long device,
-                 unsigned long long inode, const char* traceSetting);
+                 unsigned long long inode, bool terminal, const char* traceSetting);
 
 // One process-wide text of entries, each starting with a carriage return.
 // Appends and drains are atomic with respect to each other.

@@ -7,11 +7,13 @@
 #include <cstring>
 
 bool traceWanted(const char* journalStream, bool hasStandardError, unsigned long long device,
-                 unsigned long long inode, const char* traceSetting)
+                 unsigned long long inode, bool terminal, const char* traceSetting)
 {
     if (traceSetting != nullptr && std::strcmp(traceSetting, "1") == 0)
         return true;
     if (traceSetting != nullptr && std::strcmp(traceSetting, "0") == 0)
+        return false;
+    if (hasStandardError && terminal)
         return false;
     if (journalStream == nullptr || !hasStandardError)
         return true;

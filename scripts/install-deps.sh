@@ -8,7 +8,7 @@ packages=(
   libboost1.74-dev libgtest-dev googletest
   g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev
   wine64 xvfb
-  iproute2 util-linux
+  iproute2 util-linux tmux
   clang libclang-rt-14-dev
   snmpd snmp
   msitools wixl dpkg-dev lintian systemd

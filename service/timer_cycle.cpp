@@ -96,10 +96,20 @@ void ZqServer::handle_timer()
     } else if (--mAlarmCountdown <= 0) {
         mAlarmCountdown = 0;
         if (mAlarmHoldoff <= 0 && mUdpServer != nullptr) {
+            std::string sentTo;
             for (int i = 0; i < mNumPairs; ++i) {
                 trace("sendData for network [%i] \n", i);
-                if (UdpBoundSocket* sender = senderFor(i))
+                if (UdpBoundSocket* sender = senderFor(i)) {
                     sender->sendData(getAlarmXml(), mRemoteEndpoints[i]);
+                    if (mRemoteEndpoints[i].port() != 0)
+                        sentTo += (sentTo.empty() ? "" : ", ") + addressText(mRemoteEndpoints[i]) + ":" +
+                                  std::to_string(mRemoteEndpoints[i].port()) + " from " +
+                                  addressText(mLocalEndpoints[i]);
+                }
+            }
+            if (!sentTo.empty()) {
+                mLastAlarm.set(std::to_string(mCpuUsage.load()) + "% sent to " + sentTo);
+                ++mAlarmsSent;
             }
             mAlarmHoldoff = kAlarmHoldoffTicks;
         }

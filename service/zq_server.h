@@ -105,6 +105,11 @@ public:
     int mNumPairs = 0;
     bool mConfigured = false;
     bool mReportSent = false;
+    // The CPU alarms sent so far and what the last one was ("97% sent to
+    // 192.168.1.10:34543 from 192.168.1.5"), for the console; the text is
+    // set before the count grows.
+    std::atomic<unsigned long> mAlarmsSent{0};
+    SharedText mLastAlarm;
     // Entry k of mSenders is bound to entry k of mSenderAddresses (port
     // 34543); mNumLocalAddresses of them are in use.
     std::array<boost::asio::ip::address_v4, kMaxPairs> mSenderAddresses{};

@@ -55,5 +55,7 @@ std::string ZqSrv::getTriggerText() { return gSrv->mServer->mTriggerText.get(); 
 std::string ZqSrv::getOrvane() { return gSrv->mServer->mOrvaneServer.get(); }
 std::string ZqSrv::getCloud() { return gSrv->mServer->mCloudServer.get(); }
 std::string ZqSrv::takeEventLog() { return gEventLog.take(); }
+unsigned long ZqSrv::getAlarmsSent() { return gSrv->mServer->mAlarmsSent.load(); }
+std::string ZqSrv::getLastAlarm() { return gSrv->mServer->mLastAlarm.get(); }
 
 }  // namespace zq

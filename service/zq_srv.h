@@ -29,6 +29,9 @@ public:
     static std::string getOrvane();
     static std::string getCloud();
     static std::string takeEventLog();
+    // The CPU alarms sent so far, and what the last one was.
+    static unsigned long getAlarmsSent();
+    static std::string getLastAlarm();
 
     std::shared_ptr<std::thread> mThread;
     ZqServer* mServer = nullptr;

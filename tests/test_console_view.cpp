@@ -10,14 +10,17 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <deque>
 #include <fcntl.h>
 #include <functional>
+#include <map>
 #include <pthread.h>
 #include <string>
 #include <thread>
 #include <unistd.h>
 #include <vector>
 
+#include "app/console_panel.h"
 #include "app/console_view.h"
 #include "app/dialog_manager.h"
 #include "app/main_dialog.h"
@@ -27,6 +30,8 @@ namespace {
 
 using console::ConsoleView;
 using console::escapeControls;
+
+const ConsoleView::Clock::time_point kStart{std::chrono::hours(1000)};
 
 // ------------------------------------------------------------------ escaping
 
@@ -123,54 +128,54 @@ TEST(ConsoleLabels, OtherControlsAreNoValueFields)
 TEST(ConsoleViewLines, AFieldPrintsOnlyWhenItsTextChanges)
 {
     ConsoleView view;
-    EXPECT_EQ(view.setItemText(IDC_CPU, ""), std::nullopt) << "the field starts empty";
-    EXPECT_EQ(view.setItemText(IDC_CPU, "12"), std::optional<std::string>("Total CPU: 12\n"));
-    EXPECT_EQ(view.setItemText(IDC_CPU, "12"), std::nullopt);
-    EXPECT_EQ(view.setItemText(IDC_CPU, "12"), std::nullopt);
-    EXPECT_EQ(view.setItemText(IDC_CPU, "7"), std::optional<std::string>("Total CPU: 7\n"));
-    EXPECT_EQ(view.setItemText(IDC_CPU, ""), std::optional<std::string>("Total CPU: \n"))
+    EXPECT_EQ(view.setItemText(IDC_TRIGGER, "", kStart), std::nullopt) << "the field starts empty";
+    EXPECT_EQ(view.setItemText(IDC_TRIGGER, "12", kStart), std::optional<std::string>("Trigger: 12\n"));
+    EXPECT_EQ(view.setItemText(IDC_TRIGGER, "12", kStart), std::nullopt);
+    EXPECT_EQ(view.setItemText(IDC_TRIGGER, "12", kStart), std::nullopt);
+    EXPECT_EQ(view.setItemText(IDC_TRIGGER, "7", kStart), std::optional<std::string>("Trigger: 7\n"));
+    EXPECT_EQ(view.setItemText(IDC_TRIGGER, "", kStart), std::optional<std::string>("Trigger: \n"))
         << "a field that becomes empty again says so";
-    EXPECT_EQ(view.setItemText(IDC_CPU, ""), std::nullopt);
+    EXPECT_EQ(view.setItemText(IDC_TRIGGER, "", kStart), std::nullopt);
 }
 
 TEST(ConsoleViewLines, FieldsAreTrackedEachOnItsOwn)
 {
     ConsoleView view;
-    EXPECT_EQ(view.setItemText(IDC_ORVANE, "192.168.1.20"), std::optional<std::string>("Orvane: 192.168.1.20\n"));
-    EXPECT_EQ(view.setItemText(IDC_CLOUD, "192.168.1.20"), std::optional<std::string>("Cloud: 192.168.1.20\n"));
-    EXPECT_EQ(view.setItemText(IDC_COMMON_IPS, "192.168.1.5"),
+    EXPECT_EQ(view.setItemText(IDC_ORVANE, "192.168.1.20", kStart), std::optional<std::string>("Orvane: 192.168.1.20\n"));
+    EXPECT_EQ(view.setItemText(IDC_CLOUD, "192.168.1.20", kStart), std::optional<std::string>("Cloud: 192.168.1.20\n"));
+    EXPECT_EQ(view.setItemText(IDC_COMMON_IPS, "192.168.1.5", kStart),
               std::optional<std::string>("Local IP In Common with Orvane IP: 192.168.1.5\n"));
-    EXPECT_EQ(view.setItemText(IDC_ORVANE, "192.168.1.20"), std::nullopt);
-    EXPECT_EQ(view.setItemText(IDC_TRIGGER, "0%:1s"), std::optional<std::string>("Trigger: 0%:1s\n"));
-    EXPECT_EQ(view.setItemText(IDC_HOST_NAME, "plant-pc-7"), std::optional<std::string>("Host Name: plant-pc-7\n"));
-    EXPECT_EQ(view.setItemText(IDC_OS_DESC, "Debian GNU/Linux 12 (bookworm), 64-bit"),
+    EXPECT_EQ(view.setItemText(IDC_ORVANE, "192.168.1.20", kStart), std::nullopt);
+    EXPECT_EQ(view.setItemText(IDC_TRIGGER, "0%:1s", kStart), std::optional<std::string>("Trigger: 0%:1s\n"));
+    EXPECT_EQ(view.setItemText(IDC_HOST_NAME, "plant-pc-7", kStart), std::optional<std::string>("Host Name: plant-pc-7\n"));
+    EXPECT_EQ(view.setItemText(IDC_OS_DESC, "Debian GNU/Linux 12 (bookworm), 64-bit", kStart),
               std::optional<std::string>("OS Description: Debian GNU/Linux 12 (bookworm), 64-bit\n"));
 }
 
 TEST(ConsoleViewLines, ResetMakesEveryFieldEmptyAgain)
 {
     ConsoleView view;
-    ASSERT_TRUE(view.setItemText(IDC_CPU, "3"));
+    ASSERT_TRUE(view.setItemText(IDC_CPU, "3", kStart));
     view.reset();
-    EXPECT_EQ(view.setItemText(IDC_CPU, "3"), std::optional<std::string>("Total CPU: 3\n"));
+    EXPECT_EQ(view.setItemText(IDC_CPU, "3", kStart), std::optional<std::string>("Total CPU: 3\n"));
     view.reset();
-    EXPECT_EQ(view.setItemText(IDC_CPU, ""), std::nullopt);
+    EXPECT_EQ(view.setItemText(IDC_CPU, "", kStart), std::nullopt);
 }
 
 TEST(ConsoleViewLines, ValuesAreEscapedAndComparedUnescaped)
 {
     ConsoleView view;
-    EXPECT_EQ(view.setItemText(IDC_CLOUD, "10.0.0.1\x1b[2J\n"),
+    EXPECT_EQ(view.setItemText(IDC_CLOUD, "10.0.0.1\x1b[2J\n", kStart),
               std::optional<std::string>("Cloud: 10.0.0.1\\x1b[2J\\n\n"));
     // The raw text is what counts: an escaped look-alike is a change.
-    EXPECT_EQ(view.setItemText(IDC_CLOUD, "10.0.0.1\\x1b[2J\\n"),
+    EXPECT_EQ(view.setItemText(IDC_CLOUD, "10.0.0.1\\x1b[2J\\n", kStart),
               std::optional<std::string>("Cloud: 10.0.0.1\\\\x1b[2J\\\\n\n"));
 }
 
 TEST(ConsoleViewLines, UnknownControlGetsAGenericLabel)
 {
     ConsoleView view;
-    EXPECT_EQ(view.setItemText(4711, "x"), std::optional<std::string>("Control 4711: x\n"));
+    EXPECT_EQ(view.setItemText(4711, "x", kStart), std::optional<std::string>("Control 4711: x\n"));
 }
 
 TEST(ConsoleViewLines, EventLinesAreLabelledAndEscaped)
@@ -193,6 +198,173 @@ TEST(ConsoleViewLines, StartFailureIsOneLineNamingThePort)
     ASSERT_FALSE(line.empty());
     EXPECT_EQ(line.back(), '\n');
     EXPECT_EQ(line.find('\n'), line.size() - 1) << "one line only";
+}
+
+// ------------------------------------------------------------------ the journal's and pipes' rules
+
+TEST(ConsoleViewLines, TheCpuLineComesAtMostOnceInTenMinutes)
+{
+    using std::chrono::minutes;
+    using std::chrono::seconds;
+    struct Step {
+        ConsoleView::Clock::duration at;
+        const char* cpu;
+        const char* line;  // nullptr: none
+    };
+    const Step steps[] = {
+        {seconds(0), "", nullptr},                        // still empty
+        {seconds(1), "5", "Total CPU: 5\n"},              // the first value at once
+        {seconds(2), "7", nullptr},
+        {minutes(10), "9", nullptr},                      // 9:59 after the first line
+        {minutes(10) + seconds(1), "9", "Total CPU: 9\n"},  // the value of that time
+        {minutes(11), "3", nullptr},
+        {minutes(30), "9", nullptr},                      // back to what was shown
+        {minutes(31), "4", "Total CPU: 4\n"},
+    };
+    ConsoleView view;
+    for (const Step& step : steps) {
+        SCOPED_TRACE(std::to_string(std::chrono::duration_cast<seconds>(step.at).count()) + " s");
+        std::optional<std::string> got = view.setItemText(IDC_CPU, step.cpu, kStart + step.at);
+        EXPECT_EQ(got, step.line ? std::optional<std::string>(step.line) : std::nullopt);
+        // Other fields are not held back.
+        EXPECT_EQ(view.setItemText(IDC_CLOUD, step.cpu, kStart + step.at).has_value(), *step.cpu != '\0');
+        view.setItemText(IDC_CLOUD, "", kStart + step.at);
+    }
+}
+
+TEST(ConsoleViewLines, EachNewCpuAlarmIsOneEscapedLine)
+{
+    ConsoleView view;
+    EXPECT_EQ(view.alarmLine(0, ""), std::nullopt);
+    EXPECT_EQ(view.alarmLine(1, "97% sent to 192.168.1.10:34543 from 192.168.1.5"),
+              std::optional<std::string>("CPU alarm: 97% sent to 192.168.1.10:34543 from 192.168.1.5\n"));
+    EXPECT_EQ(view.alarmLine(1, "97% sent to 192.168.1.10:34543 from 192.168.1.5"), std::nullopt);
+    EXPECT_EQ(view.alarmLine(2, "100% sent to 10.0.0.1:9\r\n"),
+              std::optional<std::string>("CPU alarm: 100% sent to 10.0.0.1:9\\r\\n\n"));
+    view.reset();
+    EXPECT_TRUE(view.alarmLine(2, "x").has_value()) << "a new dialog has seen no alarm";
+}
+
+// ------------------------------------------------------------------ the terminal panel
+
+// A terminal of rows by columns that understands what a frame uses: cursor
+// positioning, erase to end of line and of screen, printable bytes. Anything
+// else, or a byte past the right edge, is a fault of the frame.
+std::vector<std::string> play(const std::string& frame, int rows, int columns, std::vector<std::string> screen = {})
+{
+    screen.resize(static_cast<std::size_t>(rows), std::string(static_cast<std::size_t>(columns), '.'));
+    std::size_t row = 0, column = 0;
+    for (std::size_t i = 0; i < frame.size(); ++i) {
+        unsigned char c = static_cast<unsigned char>(frame[i]);
+        if (c == 0x1b && i + 1 < frame.size() && frame[i + 1] == '[') {
+            std::size_t end = frame.find_first_of("HKJ", i + 2);
+            EXPECT_NE(end, std::string::npos) << "unknown sequence at " << i;
+            if (end == std::string::npos)
+                break;
+            std::string params = frame.substr(i + 2, end - i - 2);
+            if (frame[end] == 'H') {
+                row = std::stoul(params) - 1;
+                column = std::stoul(params.substr(params.find(';') + 1)) - 1;
+                EXPECT_LT(row, static_cast<std::size_t>(rows));
+            } else {
+                EXPECT_EQ(params, "");
+                for (std::size_t r = row; r < (frame[end] == 'J' ? screen.size() : row + 1); ++r)
+                    for (std::size_t x = (r == row ? column : 0); x < screen[r].size(); ++x)
+                        screen[r][x] = ' ';
+            }
+            i = end;
+            continue;
+        }
+        EXPECT_TRUE(c >= 0x20 && c < 0x7f) << "raw byte " << int(c) << " at " << i;
+        EXPECT_LT(column, static_cast<std::size_t>(columns)) << "written past the right edge at " << i;
+        if (column < static_cast<std::size_t>(columns) && row < screen.size())
+            screen[row][column] = static_cast<char>(c);
+        ++column;
+    }
+    for (std::string& line : screen)
+        line.erase(line.find_last_not_of(' ') + 1);
+    return screen;
+}
+
+TEST(ConsolePanelFrame, LayoutCutToTheTerminalsSize)
+{
+    const std::map<int, std::string> fields = {{IDC_CPU, "12"},
+                                               {IDC_HOST_NAME, "plant-pc"},
+                                               {IDC_CLOUD, "10.0.0.9\x1b[2J"},
+                                               {IDC_COMMON_IPS, "192.168.1.5 192.168.2.5"}};
+    const std::deque<std::string> events = {" BEFORE new zq::ZqServer()", " AFTER new zq::ZqServer()",
+                                            " MulticastRX= beaconCfgAlarm\x1b[31m\n"};
+    const std::vector<std::string> all = {
+        "Brindlemoor Win32 Watch Dog 1.0.0.4",
+        "Total CPU: 12",
+        "OS Description:",
+        "Host Name: plant-pc",
+        "Local IP In Common with Orvane IP: 192.168.1.5 192.168.2.5",
+        "Trigger:",
+        "Orvane:",
+        "Cloud: 10.0.0.9\\x1b[2J",
+        "Events:",
+        " BEFORE new zq::ZqServer()",
+        " AFTER new zq::ZqServer()",
+        " MulticastRX= beaconCfgAlarm\\x1b[31m\\n",
+    };
+    auto rowsOf = [&](std::initializer_list<int> picks, std::size_t width) {
+        std::vector<std::string> rows;
+        for (int pick : picks)
+            rows.push_back(pick < 0 ? "" : all[static_cast<std::size_t>(pick)].substr(0, width));
+        for (std::string& row : rows)
+            row.erase(row.find_last_not_of(' ') + 1);
+        return rows;
+    };
+    struct Case {
+        int rows, columns;
+        std::vector<std::string> screen;
+    };
+    const Case cases[] = {
+        {14, 80, rowsOf({0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, -1, -1}, 80)},  // all fit, rest cleared
+        {11, 80, rowsOf({0, 1, 2, 3, 4, 5, 6, 7, 8, 10, 11}, 80)},             // the newest events that fit
+        {10, 80, rowsOf({0, 1, 2, 3, 4, 5, 6, 7, 8, 11}, 80)},
+        {9, 80, rowsOf({0, 1, 2, 3, 4, 5, 6, 7, -1}, 80)},                     // no room for an event
+        {4, 80, rowsOf({0, 1, 2, 3}, 80)},                                     // fields cut off below
+        {12, 20, rowsOf({0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11}, 20)},          // each row cut to the width
+        {12, 35, rowsOf({0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11}, 35)},          // the title exactly as wide
+        {1, 1, {"B"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.rows) + "x" + std::to_string(c.columns));
+        // Drawn over a screen full of an earlier frame's text.
+        std::vector<std::string> dirty(static_cast<std::size_t>(c.rows), std::string(c.columns, 'x'));
+        EXPECT_EQ(play(console::renderPanel(fields, events, c.rows, c.columns), c.rows, c.columns, dirty), c.screen);
+    }
+    EXPECT_EQ(console::renderPanel(fields, events, 0, 80), "");
+    EXPECT_EQ(console::renderPanel(fields, events, 24, 0), "");
+}
+
+TEST(ConsolePanelFrame, RedrawnOnlyWhenSomethingOrTheSizeChanged)
+{
+    console::ConsolePanel panel;
+    ASSERT_TRUE(panel.redraw(24, 80).has_value());
+    EXPECT_FALSE(panel.redraw(24, 80).has_value());
+    panel.setItemText(IDC_CPU, "3");
+    EXPECT_TRUE(panel.redraw(24, 80).has_value());
+    panel.setItemText(IDC_CPU, "3");
+    EXPECT_FALSE(panel.redraw(24, 80).has_value());
+    EXPECT_TRUE(panel.redraw(30, 80).has_value());
+    EXPECT_TRUE(panel.redraw(30, 100).has_value());
+    panel.addEvent(" one");
+    panel.addEvent(" two");
+    std::optional<std::string> frame = panel.redraw(30, 100);
+    ASSERT_TRUE(frame.has_value());
+    EXPECT_EQ(play(*frame, 30, 100)[10], " two");
+    panel.trimEvents(1);
+    EXPECT_TRUE(panel.redraw(30, 100).has_value());
+    panel.trimEvents(1);
+    EXPECT_FALSE(panel.redraw(30, 100).has_value());
+    panel.clearEvents();
+    ASSERT_TRUE((frame = panel.redraw(30, 100)).has_value());
+    EXPECT_EQ(play(*frame, 30, 100)[9], "");
+    panel.reset();
+    EXPECT_TRUE(panel.redraw(30, 100).has_value()) << "a new dialog draws its first frame";
 }
 
 // ------------------------------------------------------------------ the message loop
@@ -554,8 +726,12 @@ TEST(ConsoleDialog, ControlsAndListPrintTheirLinesOnStandardOutput)
                 dlg::setItemText(dialog, IDC_CPU, "");
                 dlg::setItemText(dialog, IDC_CPU, "3");
                 dlg::setItemText(dialog, IDC_CPU, "3");
+                dlg::setItemText(dialog, IDC_CPU, "4");  // within ten minutes of the 3
                 dlg::setItemText(dialog, IDC_CLOUD, "10.0.0.1\r");
                 dlg::addListLine(dialog, IDC_EVENT_LIST, " AFTER new zq::ZqServer()");
+                dlg::showAlarms(dialog, 0, "");
+                dlg::showAlarms(dialog, 1, "95% sent to 10.0.0.1:34543 from 10.0.0.2");
+                dlg::showAlarms(dialog, 1, "95% sent to 10.0.0.1:34543 from 10.0.0.2");
                 dlg::showProgramIcon(dialog, IDI_PROGRAM, IDC_PROGRAM_ICON);
                 dlg::resetList(dialog, IDC_EVENT_LIST);
                 // Calls for no dialog or another handle change nothing.
@@ -569,7 +745,8 @@ TEST(ConsoleDialog, ControlsAndListPrintTheirLinesOnStandardOutput)
         // After the dialog has ended its handle is no longer live.
         dlg::setItemText(&output, IDC_CPU, "5");
     }
-    const std::string round = "Total CPU: 3\nCloud: 10.0.0.1\\r\nEvent:  AFTER new zq::ZqServer()\nEvent list cleared.\n";
+    const std::string round = "Total CPU: 3\nCloud: 10.0.0.1\\r\nEvent:  AFTER new zq::ZqServer()\n"
+                              "CPU alarm: 95% sent to 10.0.0.1:34543 from 10.0.0.2\nEvent list cleared.\n";
     EXPECT_EQ(output.content(), round + round) << "each dialog starts with empty fields";
 }
 

@@ -76,6 +76,8 @@ TEST_F(MainDialog, ProcedureRefreshAndExit)
     gSrv = new zq::ZqSrv();
     gSrv->mServer->mTriggerText.set("90%:30s");
     gSrv->mServer->mCloudServer.set("10.1.2.3");
+    gSrv->mServer->mLastAlarm.set("97% sent to 10.1.2.4:34543 from 10.1.2.5");
+    gSrv->mServer->mAlarmsSent = 2;
     EXPECT_FALSE(dlgProc(dialog, dlg::kTimer, kRefreshTimerId, 0));
 
     EXPECT_EQ(textOf(IDC_CPU), "0");
@@ -90,6 +92,10 @@ TEST_F(MainDialog, ProcedureRefreshAndExit)
     EXPECT_EQ(lines[0].id, IDC_EVENT_LIST);
     EXPECT_EQ(lines[0].text, " BEFORE new zq::ZqServer()");
     EXPECT_EQ(lines[1].text, " AFTER new zq::ZqServer()");
+    auto alarms = callsOf("alarms");
+    ASSERT_EQ(alarms.size(), 1u);
+    EXPECT_EQ(alarms[0].id, 2);
+    EXPECT_EQ(alarms[0].text, "97% sent to 10.1.2.4:34543 from 10.1.2.5");
     auto icons = callsOf("icon");
     ASSERT_EQ(icons.size(), 1u);
     EXPECT_EQ(icons[0].id, 105);

@@ -200,6 +200,7 @@ TEST_F(TimerCycle, AlarmsUnderConstantLoadAreHeldOff180Ticks)
     }
     // Two pairs: each alarm tick sends two alarms.
     EXPECT_EQ(alarmTicks, (std::vector<int>{5, 5, 185, 185, 365, 365}));
+    EXPECT_EQ(server->mAlarmsSent, 3u) << "the console learns of each alarm";
 }
 
 TEST_F(TimerCycle, AlarmDocumentAndCountdownReload)
@@ -213,6 +214,7 @@ TEST_F(TimerCycle, AlarmDocumentAndCountdownReload)
     ticks(5);
     EXPECT_EQ(server->mAlarmCountdown, 1);
     EXPECT_TRUE(orvane.drain().empty());
+    EXPECT_EQ(server->mAlarmsSent, 0u);
 
     fakecpu::pushValue(0, 99.9);
     ticks(1);
@@ -222,6 +224,9 @@ TEST_F(TimerCycle, AlarmDocumentAndCountdownReload)
               golden("cpu_alarm", {{"INTERFACES", kBothAddresses}, {"CPU", "99"}, {"OS", "Test OS"}, {"HOST", "plant-pc"}}));
     EXPECT_EQ(server->mAlarmCountdown, 0);
     EXPECT_EQ(server->mAlarmHoldoff, 180);
+    const std::string to = "127.0.0.1:" + std::to_string(orvane.port());
+    EXPECT_EQ(server->mAlarmsSent, 1u);
+    EXPECT_EQ(server->mLastAlarm.get(), "99% sent to " + to + " from 127.0.0.2, " + to + " from 127.0.0.3");
 
     // Low ticks between high stretches: the hold-off keeps running down.
     fakecpu::setDefaultValue(10);

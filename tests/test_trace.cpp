@@ -81,19 +81,30 @@ TEST(EventLog, DrainsDuringAppendsLoseAndRepeatNothing)
 // journal. The journal's stream is named by JOURNAL_STREAM ("DEVICE:INODE").
 TEST(TraceSwitch, OffOnTheJournalUnlessAskedFor)
 {
-    // A terminal, a file or a pipe: no JOURNAL_STREAM, or another stream.
-    EXPECT_TRUE(traceWanted(nullptr, true, 8, 1234, nullptr));
-    EXPECT_TRUE(traceWanted("8:99", true, 8, 1234, nullptr));
-    EXPECT_TRUE(traceWanted("9:1234", true, 8, 1234, nullptr));
+    // A file or a pipe: no JOURNAL_STREAM, or another stream.
+    EXPECT_TRUE(traceWanted(nullptr, true, 8, 1234, false, nullptr));
+    EXPECT_TRUE(traceWanted("8:99", true, 8, 1234, false, nullptr));
+    EXPECT_TRUE(traceWanted("9:1234", true, 8, 1234, false, nullptr));
     // Standard error is the journal's stream: off, unless the variable is 1.
-    EXPECT_FALSE(traceWanted("8:1234", true, 8, 1234, nullptr));
-    EXPECT_FALSE(traceWanted("8:1234", true, 8, 1234, ""));
-    EXPECT_FALSE(traceWanted("8:1234", true, 8, 1234, "yes"));
-    EXPECT_TRUE(traceWanted("8:1234", true, 8, 1234, "1"));
+    EXPECT_FALSE(traceWanted("8:1234", true, 8, 1234, false, nullptr));
+    EXPECT_FALSE(traceWanted("8:1234", true, 8, 1234, false, ""));
+    EXPECT_FALSE(traceWanted("8:1234", true, 8, 1234, false, "yes"));
+    EXPECT_TRUE(traceWanted("8:1234", true, 8, 1234, false, "1"));
     // The variable also turns it off anywhere.
-    EXPECT_FALSE(traceWanted(nullptr, true, 8, 1234, "0"));
+    EXPECT_FALSE(traceWanted(nullptr, true, 8, 1234, false, "0"));
     // A closed standard error, or a malformed variable, is not the journal.
-    EXPECT_TRUE(traceWanted("0:0", false, 0, 0, nullptr));
+    EXPECT_TRUE(traceWanted("0:0", false, 0, 0, false, nullptr));
     for (const char* malformed : {"", ":", "8:", ":1234", "8:1234x", "x8:1234", "8-1234"})
-        EXPECT_TRUE(traceWanted(malformed, true, 8, 1234, nullptr)) << malformed;
+        EXPECT_TRUE(traceWanted(malformed, true, 8, 1234, false, nullptr)) << malformed;
+}
+
+// On a terminal the trace would bury the console's panel: off there too,
+// unless the variable asks for it.
+TEST(TraceSwitch, OffOnATerminalUnlessAskedFor)
+{
+    EXPECT_FALSE(traceWanted(nullptr, true, 8, 1234, true, nullptr));
+    EXPECT_FALSE(traceWanted(nullptr, true, 8, 1234, true, ""));
+    EXPECT_FALSE(traceWanted(nullptr, true, 8, 1234, true, "0"));
+    EXPECT_TRUE(traceWanted(nullptr, true, 8, 1234, true, "1"));
+    EXPECT_TRUE(traceWanted(nullptr, true, 8, 1234, false, nullptr)) << "a file or a pipe";
 }

@@ -72,6 +72,10 @@ void addListLine(Handle, int listId, const std::string& line) { record("line", l
 void resetList(Handle, int listId) { record("reset", listId, ""); }
 void trimList(Handle, int listId, std::size_t keep) { record("trim", listId, std::to_string(keep)); }
 void showProgramIcon(Handle, int iconId, int staticId) { record("icon", iconId, std::to_string(staticId)); }
+void showAlarms(Handle, unsigned long alarms, const std::string& lastAlarm)
+{
+    record("alarms", static_cast<int>(alarms), lastAlarm);
+}
 void reportStartFailure(const std::string& reason) { record("failure", 0, reason); }
 
 }  // namespace dlg

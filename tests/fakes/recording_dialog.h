@@ -11,7 +11,8 @@
 namespace recordingdialog {
 
 struct Call {
-    std::string what;  // "text", "line", "reset", "trim", "timer", "end", "icon", "failure"
+    std::string what;  // "text", "line", "reset", "trim", "timer", "end", "icon", "alarms",
+                       // "failure"
     int id = 0;
     std::string text;
 };

@@ -1,0 +1,124 @@
+// The console's terminal panel (app/console_panel.h): the frame's layout and
+// bytes, and the store of what the panel shows.
+#include "app/console_panel.h"
+
+#include <vector>
+
+#include "app/console_view.h"
+#include "app/resource.h"
+
+namespace console {
+
+const int kPanelFields[kPanelFieldCount] = {IDC_CPU,        IDC_OS_DESC, IDC_HOST_NAME, IDC_COMMON_IPS,
+                                            IDC_TRIGGER,    IDC_ORVANE,  IDC_CLOUD};
+
+// 1049: the alternate screen (saves and clears; leaving restores the
+// screen and the cursor's place); 25: the cursor's visibility.
+const char kPanelEnter[] = "\x1b[?1049h\x1b[?25l";
+const char kPanelLeave[] = "\x1b[?25h\x1b[?1049l";
+
+namespace {
+
+// "ESC [ row ; 1 H": the cursor to the start of row (1-based).
+std::string rowStart(std::size_t row)
+{
+    return "\x1b[" + std::to_string(row) + ";1H";
+}
+
+}  // namespace
+
+std::string panelTitle()
+{
+    return ZQ_PROGRAM_NAME " " ZQ_VERSION_TEXT;
+}
+
+std::string renderPanel(const std::map<int, std::string>& fields, const std::deque<std::string>& events, int rows,
+                        int columns)
+{
+    if (rows <= 0 || columns <= 0)
+        return std::string();
+    const std::size_t height = static_cast<std::size_t>(rows);
+    const std::size_t width = static_cast<std::size_t>(columns);
+
+    std::vector<std::string> shown;
+    shown.push_back(escapeControls(panelTitle()));
+    for (int id : kPanelFields) {
+        auto field = fields.find(id);
+        shown.push_back(escapeControls(std::string(itemLabel(id)) + " " +
+                                       (field != fields.end() ? field->second : std::string())));
+    }
+    // The events below their heading, as many of the newest as fit.
+    if (shown.size() + 1 < height) {
+        shown.push_back("Events:");
+        std::size_t room = height - shown.size();
+        std::size_t first = events.size() > room ? events.size() - room : 0;
+        for (std::size_t i = first; i < events.size(); ++i)
+            shown.push_back(escapeControls(events[i]));
+    }
+    if (shown.size() > height)
+        shown.resize(height);
+
+    // Each row is addressed on its own, so that a row as wide as the
+    // terminal, whose cursor waits at the last column, moves nothing. Erasing
+    // from that column would erase its last character: a full row needs no
+    // erasing anyway.
+    std::string frame;
+    for (std::size_t row = 0; row < shown.size(); ++row) {
+        const std::string& text = shown[row];
+        frame += rowStart(row + 1);
+        if (text.size() >= width) {
+            frame.append(text, 0, width);
+        } else {
+            frame += text;
+            frame += "\x1b[K";
+        }
+    }
+    if (shown.size() < height)
+        frame += rowStart(shown.size() + 1) + "\x1b[J";
+    return frame;
+}
+
+void ConsolePanel::setItemText(int id, const std::string& text)
+{
+    mFields[id] = text;
+}
+
+void ConsolePanel::addEvent(const std::string& line)
+{
+    mEvents.push_back(line);
+}
+
+void ConsolePanel::clearEvents()
+{
+    mEvents.clear();
+}
+
+void ConsolePanel::trimEvents(std::size_t keep)
+{
+    while (mEvents.size() > keep)
+        mEvents.pop_front();
+}
+
+std::optional<std::string> ConsolePanel::redraw(int rows, int columns)
+{
+    // A resized terminal may have moved or dropped what it showed: the frame
+    // is drawn again even where its bytes are the same.
+    std::string frame = renderPanel(mFields, mEvents, rows, columns);
+    if (mDrawn && frame == mLastFrame && rows == mRows && columns == mColumns)
+        return std::nullopt;
+    mDrawn = true;
+    mLastFrame = frame;
+    mRows = rows;
+    mColumns = columns;
+    return frame;
+}
+
+void ConsolePanel::reset()
+{
+    mFields.clear();
+    mEvents.clear();
+    mLastFrame.clear();
+    mDrawn = false;
+}
+
+}  // namespace console
