@@ -22,7 +22,12 @@
 #      and stops under an approximation of the unit's sandbox; with standard
 #      error on the journal (as under the unit) the trace and the CPU
 #      sampler's lines are off unless the drop-in's BRINDLEMOOR_WATCHDOG_TRACE=1
-#      turns them on, and the sampler's lines never reach standard output.
+#      turns them on, and the sampler's lines never reach standard output;
+#      there the CPU load is one line, not one per change;
+#   f  on a terminal (tmux) the agent is one panel redrawn in place: no trace,
+#      each field once, a received text's control bytes escaped; Enter puts
+#      the screen back. With BRINDLEMOOR_WATCHDOG_TRACE=1 on the same terminal
+#      it prints its lines among the trace instead.
 set -u
 source "$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")/../lib/common.sh"
 
@@ -67,6 +72,7 @@ cleanup() {
     for pid in "${STARTED[@]}"; do
         [ "$pid" = "$LIMIT_PID" ] || signal_child KILL "$pid"
     done
+    [ -S "$TMP/tmux.sock" ] && tmux -S "$TMP/tmux.sock" kill-server 2>/dev/null
     wait 2>/dev/null
     if [ "${CONSOLE_KEEP_LOGS:-0}" = 1 ]; then
         echo "console: logs kept in $TMP"
@@ -428,8 +434,83 @@ for traced in 1 0; do
         check "e on the journal the agent writes no trace and no sampler line, only its console lines" \
             "$([ ! -s "$TMP/$name.err" ] && [ "$STOP_RC" = 0 ] && ! grep -aq 'CPU Total usage' "$TMP/$name.out"
                 echo $?)" "exit $STOP_RC, standard error: $(head -c 200 "$TMP/$name.err" | tr '\n' '|')"
+        cpu_lines=$(grep -ac '^Total CPU: ' "$TMP/$name.out")
+        check "e on the journal the CPU load is shown once in the first ten minutes" "$([ "$cpu_lines" = 1 ]; echo $?)" \
+            "$(grep -a '^Total CPU: ' "$TMP/$name.out" | tr '\n' '|')"
     fi
 done
+
+# ---- f: the panel on a terminal
+LABELS=('Total CPU:' 'OS Description:' 'Host Name:' 'Local IP In Common with Orvane IP:' 'Trigger:' 'Orvane:' 'Cloud:')
+# screen FILE: the visible screen of the terminal, as text.
+screen() {
+    tmux -S "$TMP/tmux.sock" capture-pane -p -t panel >"$1" 2>/dev/null
+}
+# on_screen TEXT: the screen has a line that holds TEXT.
+on_screen() {
+    screen "$TMP/screen.now" && grep -aqF -- "$1" "$TMP/screen.now"
+}
+# start_terminal ENV...: the agent in a 100x30 terminal of its own after a
+# marker line; the shell says how it ended and keeps the pane open.
+start_terminal() {
+    tmux -S "$TMP/tmux.sock" kill-server 2>/dev/null
+    tmux -S "$TMP/tmux.sock" new-session -d -s panel -x 100 -y 30 \
+        "printf 'BEFORE-AGENT\n'; env -u BRINDLEMOOR_WATCHDOG_TRACE $* '$AGENT'; echo \"AGENT-EXIT=\$?\"; sleep 60"
+}
+if command -v tmux >/dev/null 2>&1; then
+    start_terminal
+    if wait_until 15 on_screen 'AFTER new zq::ZqServer()'; then
+        timeout 10 "$PEER" config --group orvane --raw $'beaconCfgAlarm\x1b[2J\x07panel' >"$TMP/send3.out" 2>&1 ||
+            fail "f the multicast text is sent" "$(cat "$TMP/send3.out")"
+        wait_until 5 on_screen 'MulticastRX= beaconCfgAlarm\x1b[2J\x07panel'
+        check "f a received text's control bytes show escaped in the panel" "$?" "$(tr '\n' '|' <"$TMP/screen.now")"
+        # Two looks, a second apart (at least two redraws): each field is on
+        # the screen once, in place under the title.
+        screen "$TMP/screen.1"
+        sleep 1.2
+        screen "$TMP/screen.2"
+        for look in 1 2; do
+            bad=
+            [ "$(head -n 1 "$TMP/screen.$look")" = "Brindlemoor Win32 Watch Dog 1.0.0.4" ] || bad="$bad title"
+            row=2
+            for label in "${LABELS[@]}"; do
+                [ "$(grep -acF -- "$label" "$TMP/screen.$look")" = 1 ] || bad="$bad $label(count)"
+                sed -n "${row}p" "$TMP/screen.$look" | grep -aq "^$label" || bad="$bad $label(row $row)"
+                row=$((row + 1))
+            done
+            check "f look $look: the title, then each field once on its own row" "$([ -z "$bad" ]; echo $?)" \
+                "wrong:$bad; screen: $(tr '\n' '|' <"$TMP/screen.$look")"
+        done
+        check "f no trace or sampler line and nothing of the screen before it on the panel" \
+            "$(! grep -aqE '^(==>|<==|<>|\*\*\*)|ZqServer::|CPU Total usage|BEFORE-AGENT' "$TMP/screen.1" "$TMP/screen.2"
+                echo $?)" "$(grep -ahE '^(==>|<==|<>)|ZqServer::|CPU Total|BEFORE-AGENT' "$TMP/screen.1" | head -n 3 | tr '\n' '|')"
+        tmux -S "$TMP/tmux.sock" send-keys -t panel Enter
+        wait_until 15 on_screen 'AGENT-EXIT='
+        check "f Enter stops the panel with exit code 0 and the screen is as before" \
+            "$(grep -aqx 'AGENT-EXIT=0' "$TMP/screen.now" && grep -aqx 'BEFORE-AGENT' "$TMP/screen.now" &&
+                ! grep -aqE 'Total CPU|Brindlemoor' "$TMP/screen.now"; echo $?)" "screen: $(tr '\n' '|' <"$TMP/screen.now")"
+    else
+        fail "f the panel shows the state within 15 s" "screen: $(tr '\n' '|' <"$TMP/screen.now")"
+    fi
+
+    # The trace asked for on the terminal of the panel: lines among it.
+    start_terminal BRINDLEMOOR_WATCHDOG_TRACE=1
+    if wait_until 15 on_screen 'ZqServer::handle_timer'; then
+        tmux -S "$TMP/tmux.sock" capture-pane -p -t panel -S - >"$TMP/traced.screen"
+        check "f with BRINDLEMOOR_WATCHDOG_TRACE=1 the terminal shows the trace and the console's lines" \
+            "$(grep -aq '^==>  ' "$TMP/traced.screen" && grep -aq '^OS Description: ' "$TMP/traced.screen" &&
+                grep -aqx 'BEFORE-AGENT' "$TMP/traced.screen"; echo $?)" "screen: $(tail -n 5 "$TMP/traced.screen" | tr '\n' '|')"
+        tmux -S "$TMP/tmux.sock" send-keys -t panel Enter
+        wait_until 15 on_screen 'AGENT-EXIT='
+        check "f with the trace on the terminal Enter stops the agent with exit code 0" \
+            "$(grep -aqx 'AGENT-EXIT=0' "$TMP/screen.now"; echo $?)" "screen: $(tail -n 5 "$TMP/screen.now" | tr '\n' '|')"
+    else
+        fail "f with BRINDLEMOOR_WATCHDOG_TRACE=1 the trace reaches the terminal" "screen: $(tr '\n' '|' <"$TMP/screen.now")"
+    fi
+    tmux -S "$TMP/tmux.sock" kill-server 2>/dev/null
+else
+    echo "SKIP: f the panel on a terminal: tmux not available"
+fi
 
 echo "console: run took $((($(now_ms) - SCRIPT_START) / 1000)) s"
 echo "console: $PASSED passed, $FAILED failed"
