@@ -440,73 +440,50 @@ for traced in 1 0; do
     fi
 done
 
-# ---- f: the panel on a terminal
+# ---- f: the panel on a terminal (tmux, 100x30), after a marker line
 LABELS=('Total CPU:' 'OS Description:' 'Host Name:' 'Local IP In Common with Orvane IP:' 'Trigger:' 'Orvane:' 'Cloud:')
-# screen FILE: the visible screen of the terminal, as text.
-screen() {
-    tmux -S "$TMP/tmux.sock" capture-pane -p -t panel >"$1" 2>/dev/null
+on_screen() {  # TEXT: the visible screen (kept in screen.now) holds TEXT
+    tmux -S "$TMP/tmux.sock" capture-pane -p -t "$SESSION" >"$TMP/screen.now" 2>/dev/null && grep -aqF -- "$1" "$TMP/screen.now"
 }
-# on_screen TEXT: the screen has a line that holds TEXT.
-on_screen() {
-    screen "$TMP/screen.now" && grep -aqF -- "$1" "$TMP/screen.now"
-}
-# start_terminal ENV...: the agent in a 100x30 terminal of its own after a
-# marker line; the shell says how it ended and keeps the pane open.
-start_terminal() {
-    tmux -S "$TMP/tmux.sock" kill-server 2>/dev/null
-    tmux -S "$TMP/tmux.sock" new-session -d -s panel -x 100 -y 30 \
-        "printf 'BEFORE-AGENT\n'; env -u BRINDLEMOOR_WATCHDOG_TRACE $* '$AGENT'; echo \"AGENT-EXIT=\$?\"; sleep 60"
+start_terminal() {  # NAME ENV...: the agent in terminal NAME; the shell then tells its exit code
+    SESSION=$1
+    shift
+    tmux -S "$TMP/tmux.sock" new-session -d -s "$SESSION" -x 100 -y 30 \
+        "echo BEFORE-AGENT; env -u BRINDLEMOOR_WATCHDOG_TRACE $* '$AGENT'; echo AGENT-EXIT=\$?; sleep 60"
 }
 if command -v tmux >/dev/null 2>&1; then
-    start_terminal
-    if wait_until 15 on_screen 'AFTER new zq::ZqServer()'; then
-        timeout 10 "$PEER" config --group orvane --raw $'beaconCfgAlarm\x1b[2J\x07panel' >"$TMP/send3.out" 2>&1 ||
-            fail "f the multicast text is sent" "$(cat "$TMP/send3.out")"
-        wait_until 5 on_screen 'MulticastRX= beaconCfgAlarm\x1b[2J\x07panel'
-        check "f a received text's control bytes show escaped in the panel" "$?" "$(tr '\n' '|' <"$TMP/screen.now")"
-        # Two looks, a second apart (at least two redraws): each field is on
-        # the screen once, in place under the title.
-        screen "$TMP/screen.1"
+    start_terminal panel
+    wait_until 15 on_screen 'AFTER new zq::ZqServer()' || fail "f the panel shows the state" "$(tr '\n' '|' <"$TMP/screen.now")"
+    timeout 10 "$PEER" config --group orvane --raw $'beaconCfgAlarm\x1b[2J\x07panel' >/dev/null 2>&1
+    wait_until 5 on_screen 'MulticastRX= beaconCfgAlarm\x1b[2J\x07panel'
+    check "f a received text's control bytes show escaped in the panel" "$?" "$(tr '\n' '|' <"$TMP/screen.now")"
+    # Two looks, more than two redraws apart: the title, then each field on
+    # its own row and nowhere else; no trace, nothing of the screen before.
+    for look in 1 2; do
         sleep 1.2
-        screen "$TMP/screen.2"
-        for look in 1 2; do
-            bad=
-            [ "$(head -n 1 "$TMP/screen.$look")" = "Brindlemoor Win32 Watch Dog 1.0.0.4" ] || bad="$bad title"
-            row=2
-            for label in "${LABELS[@]}"; do
-                [ "$(grep -acF -- "$label" "$TMP/screen.$look")" = 1 ] || bad="$bad $label(count)"
-                sed -n "${row}p" "$TMP/screen.$look" | grep -aq "^$label" || bad="$bad $label(row $row)"
-                row=$((row + 1))
-            done
-            check "f look $look: the title, then each field once on its own row" "$([ -z "$bad" ]; echo $?)" \
-                "wrong:$bad; screen: $(tr '\n' '|' <"$TMP/screen.$look")"
+        on_screen 'Brindlemoor Win32 Watch Dog 1.0.0.4'
+        bad=$(head -n 1 "$TMP/screen.now" | grep -vx 'Brindlemoor Win32 Watch Dog 1.0.0.4')
+        for row in 2 3 4 5 6 7 8; do
+            label=${LABELS[row - 2]}
+            sed -n "${row}p" "$TMP/screen.now" | grep -aq "^$label" && [ "$(grep -acF -- "$label" "$TMP/screen.now")" = 1 ] ||
+                bad="$bad $label"
         done
-        check "f no trace or sampler line and nothing of the screen before it on the panel" \
-            "$(! grep -aqE '^(==>|<==|<>|\*\*\*)|ZqServer::|CPU Total usage|BEFORE-AGENT' "$TMP/screen.1" "$TMP/screen.2"
-                echo $?)" "$(grep -ahE '^(==>|<==|<>)|ZqServer::|CPU Total|BEFORE-AGENT' "$TMP/screen.1" | head -n 3 | tr '\n' '|')"
-        tmux -S "$TMP/tmux.sock" send-keys -t panel Enter
-        wait_until 15 on_screen 'AGENT-EXIT='
-        check "f Enter stops the panel with exit code 0 and the screen is as before" \
-            "$(grep -aqx 'AGENT-EXIT=0' "$TMP/screen.now" && grep -aqx 'BEFORE-AGENT' "$TMP/screen.now" &&
-                ! grep -aqE 'Total CPU|Brindlemoor' "$TMP/screen.now"; echo $?)" "screen: $(tr '\n' '|' <"$TMP/screen.now")"
-    else
-        fail "f the panel shows the state within 15 s" "screen: $(tr '\n' '|' <"$TMP/screen.now")"
-    fi
-
-    # The trace asked for on the terminal of the panel: lines among it.
-    start_terminal BRINDLEMOOR_WATCHDOG_TRACE=1
-    if wait_until 15 on_screen 'ZqServer::handle_timer'; then
-        tmux -S "$TMP/tmux.sock" capture-pane -p -t panel -S - >"$TMP/traced.screen"
-        check "f with BRINDLEMOOR_WATCHDOG_TRACE=1 the terminal shows the trace and the console's lines" \
-            "$(grep -aq '^==>  ' "$TMP/traced.screen" && grep -aq '^OS Description: ' "$TMP/traced.screen" &&
-                grep -aqx 'BEFORE-AGENT' "$TMP/traced.screen"; echo $?)" "screen: $(tail -n 5 "$TMP/traced.screen" | tr '\n' '|')"
-        tmux -S "$TMP/tmux.sock" send-keys -t panel Enter
-        wait_until 15 on_screen 'AGENT-EXIT='
-        check "f with the trace on the terminal Enter stops the agent with exit code 0" \
-            "$(grep -aqx 'AGENT-EXIT=0' "$TMP/screen.now"; echo $?)" "screen: $(tail -n 5 "$TMP/screen.now" | tr '\n' '|')"
-    else
-        fail "f with BRINDLEMOOR_WATCHDOG_TRACE=1 the trace reaches the terminal" "screen: $(tr '\n' '|' <"$TMP/screen.now")"
-    fi
+        grep -aE '^(==>|<==|<>)|ZqServer::|CPU Total usage|BEFORE-AGENT' "$TMP/screen.now" >/dev/null && bad="$bad trace"
+        check "f look $look: the title, each field once in its row, no trace" "$([ -z "$bad" ]; echo $?)" \
+            "wrong: $bad; screen: $(tr '\n' '|' <"$TMP/screen.now")"
+    done
+    tmux -S "$TMP/tmux.sock" send-keys -t "$SESSION" Enter
+    wait_until 15 on_screen 'AGENT-EXIT='
+    check "f Enter stops the panel with exit code 0 and the screen is as before" \
+        "$(grep -aqx 'AGENT-EXIT=0' "$TMP/screen.now" && grep -aqx 'BEFORE-AGENT' "$TMP/screen.now" &&
+            ! grep -aq 'Total CPU' "$TMP/screen.now"; echo $?)" "screen: $(tr '\n' '|' <"$TMP/screen.now")"
+    # The trace asked for on the panel's terminal: the console's lines among it.
+    start_terminal traced BRINDLEMOOR_WATCHDOG_TRACE=1
+    wait_until 15 on_screen 'ZqServer::handle_timer' && tmux -S "$TMP/tmux.sock" send-keys -t "$SESSION" Enter &&
+        wait_until 15 on_screen 'AGENT-EXIT=0' && tmux -S "$TMP/tmux.sock" capture-pane -p -t "$SESSION" -S - >"$TMP/screen.now"
+    check "f with BRINDLEMOOR_WATCHDOG_TRACE=1 the terminal shows the trace and the console's lines; Enter stops it" \
+        "$(grep -aq '^==>  ' "$TMP/screen.now" && grep -aq '^OS Description: ' "$TMP/screen.now" &&
+            grep -aqx 'AGENT-EXIT=0' "$TMP/screen.now"; echo $?)" "screen: $(tail -n 5 "$TMP/screen.now" | tr '\n' '|')"
     tmux -S "$TMP/tmux.sock" kill-server 2>/dev/null
 else
     echo "SKIP: f the panel on a terminal: tmux not available"
