@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds the agent for Linux and starts it. The
-# agent prints its state as it changes and stops on Ctrl-C or SIGTERM.
+# Installs what is missing, builds the agent for Linux and starts it. On a
+# terminal the agent shows its state as a panel redrawn in place (its trace
+# off; BRINDLEMOOR_WATCHDOG_TRACE=1 with standard error sent to a file turns
+# it on there) and stops on Enter, Ctrl-C or SIGTERM.
 #
 #   scripts/run.sh            run on this machine's network (a plant machine)
 #   scripts/run.sh --sandbox  run in a private network namespace that only has
