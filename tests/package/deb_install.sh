@@ -191,6 +191,7 @@ if dpkg_run --install "$DEB"; then
 else
     fail "dpkg installs the package"
 fi
+: >"$CALLS"
 check "dpkg removes the package (remove, then purge)" \
     "$(dpkg_run --remove "$NAME" && [ ! -e "/usr/bin/$NAME" ] && [ -L "$WANTS" ] && purge; echo $?)" \
     "$(cat "$TMP/dpkg.out")"
