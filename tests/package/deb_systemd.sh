@@ -15,7 +15,8 @@
 # and a network of its own (--private-network: loopback only), so the
 # agent's ports and multicast groups stay inside. This machine's packages,
 # units and network are never touched; the overlay and the copies are
-# removed at the end, and the container is always shut down.
+# removed at the end (DEB_SYSTEMD_KEEP=1 keeps them, with the boot log), and
+# the container is always shut down.
 #
 # Checks, in order: installing enables and starts the unit, which answers a
 # status request over loopback, writes its state lines to the journal and
@@ -34,7 +35,7 @@ USAGE="usage: deb_systemd.sh PACKAGE.deb PEER"
 # First run: re-run in a mount namespace of its own, so that the overlay and
 # every other mount of the test vanish with it.
 if [ "${1:?$USAGE}" != --private-mounts ]; then
-    require_root_and_tools deb-systemd "to boot a container" systemd-nspawn nsenter unshare mount dpkg-deb
+    require_root_and_tools deb-systemd "to boot a container" systemd-nspawn nsenter setpriv unshare mount dpkg-deb
     exec unshare --mount --propagation private --fork -- bash "$0" --private-mounts "$@"
 fi
 DEB=$(readlink -f "${2:?$USAGE}")
@@ -45,7 +46,12 @@ if [ ! -f "$DEB" ]; then
     exit 1
 fi
 
-TMP=$(mktemp -d /tmp/zq-nspawn.XXXXXX)
+# Work directories of runs whose shell is gone (a run killed half-way).
+for dir in /tmp/zq-nspawn.*.*; do
+    pid=${dir#/tmp/zq-nspawn.}
+    [ -d "$dir" ] && [ ! -d "/proc/${pid%%.*}" ] && rm -rf --one-file-system "$dir"
+done
+TMP=$(mktemp -d "/tmp/zq-nspawn.$$.XXXXXX")
 ROOT=$TMP/root
 NSPAWN_PID=
 
@@ -96,7 +102,9 @@ rm -f "$ROOT/usr/sbin/policy-rc.d"
 [ "$(stat -f -c %T /run)" = tmpfs ] || mount -t tmpfs -o mode=0755 tmpfs /run || skip "cannot mount a tmpfs on /run"
 
 # ---- boot
-systemd-nspawn --quiet --directory="$ROOT" --machine="zq-deb-$$" --boot --private-network \
+# Should this shell die without its clean-up, the parent-death signal still
+# shuts the container down.
+setpriv --pdeathsig TERM -- systemd-nspawn --quiet --directory="$ROOT" --machine="zq-deb-$$" --boot --private-network \
     --register=no --keep-unit --console=read-only \
     --bind-ro="$DEB:/opt/zq/package.deb" --bind-ro="$PEER:/opt/zq/watchdog-peer" \
     >"$TMP/boot.log" 2>&1 &
@@ -185,10 +193,10 @@ check "1 the unit is enabled and active" \
     "$([ "$(inside 10 systemctl is-enabled "$UNIT")" = enabled ] && [ "$(show ActiveState)" = active ]; echo $?)" \
     "$(inside 10 systemctl status --no-pager "$UNIT" | head -n 15 | tr '\n' '|')"
 until_true 10 status_reply
-check "1 it answers a status request over the container's loopback" "$(status_reply; echo $?)" \
+check "1 it answers a status request over the container's loopback" $? \
     "$(tr '\n' '|' <"$TMP/reply.err") $(head -c 300 "$TMP/reply" | tr '\n' '|')"
 until_true 10 state_lines
-check "1 its state lines are in the journal (journalctl -u $UNIT)" "$(state_lines; echo $?)" \
+check "1 its state lines are in the journal (journalctl -u $UNIT)" $? \
     "$(head -n 10 "$TMP/journal" | tr '\n' '|')"
 PID=$(show MainPID)
 uid=$(inside 10 awk '/^Uid:/ {print $2}' "/proc/$PID/status")
@@ -196,14 +204,15 @@ check "1 it runs as a transient user, not as root" "$([ "${uid:-0}" -ne 0 ]; ech
 
 # ---- 2 upgrade: the same package installed again
 dpkg_inside --install /opt/zq/package.deb
-check "2 installing again restarts the service (a new main process)" "$(until_true 15 running_anew "$PID"; echo $?)" \
+until_true 15 running_anew "$PID"
+check "2 installing again restarts the service (a new main process)" $? \
     "PID before $PID, now $(show MainPID) $(show ActiveState)"
 
 # ---- 3 SIGKILL
 PID=$(show MainPID)
 inside 10 systemctl kill -s KILL "$UNIT"
-check "3 after SIGKILL systemd restarts it (Restart=on-failure) with a new main process" \
-    "$(until_true 20 running_anew "$PID" && [ "$(show NRestarts)" -ge 1 ]; echo $?)" \
+until_true 20 running_anew "$PID" && [ "$(show NRestarts)" -ge 1 ]
+check "3 after SIGKILL systemd restarts it (Restart=on-failure) with a new main process" $? \
     "PID before $PID, now $(show MainPID) $(show ActiveState), NRestarts=$(show NRestarts)"
 
 # ---- 4 stop
@@ -236,5 +245,6 @@ inside 10 dpkg-query -W "$NAME" >/dev/null 2>&1 && left="$left (dpkg's record)"
 check "6 after the purge nothing of the package is left (files, enable links, the helper's state, the unit, dpkg's records)" \
     "$([ -z "$left" ]; echo $?)" "left:$left"
 
+[ "$FAILED" -eq 0 ] || inside 10 journalctl -u "$UNIT" --no-pager -n 30 | sed 's/^/  journal /'
 echo "deb-systemd: $PASSED passed, $FAILED failed"
 [ "$FAILED" -eq 0 ]
