@@ -11,7 +11,7 @@ packages=(
   iproute2 util-linux tmux
   clang libclang-rt-14-dev
   snmpd snmp
-  msitools wixl dpkg-dev lintian systemd
+  msitools wixl dpkg-dev lintian systemd systemd-container
 )
 
 missing=()
