@@ -99,7 +99,7 @@ void writeLine(std::FILE* stream, const std::string& text)
 
 void writeSystemError(const char* what, const std::string& reason)
 {
-    writeLine(stderr, std::string("watchdog: ") + what + ": " + reason + "\n");
+    writeLine(stderr, std::string(console::kProgramName) + ": " + what + ": " + reason + "\n");
 }
 
 // Each stop signal is a Cancel, for as long as the dialog runs.

@@ -1,10 +1,45 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cstdlib>
+#include <new>
 #include <string>
 #include <vector>
 
 #include "fakes/idle_server.h"
 #include "fakes/plant_host.h"
+
+namespace {
+
+// Memory that runs out on demand: once a test sets this to n, the n-th
+// allocation from then on throws std::bad_alloc.
+std::atomic<int> gAllocationsUntilFailure{0};
+
+}  // namespace
+
+// Not inlined, so that the compiler pairs each delete with this new rather
+// than with malloc and free.
+[[gnu::noinline]] void* operator new(std::size_t size)
+{
+    int left = gAllocationsUntilFailure.load();
+    while (left > 0 && !gAllocationsUntilFailure.compare_exchange_weak(left, left - 1)) {
+    }
+    if (left == 1)
+        throw std::bad_alloc();
+    if (void* memory = std::malloc(size == 0 ? 1 : size))
+        return memory;
+    throw std::bad_alloc();
+}
+
+[[gnu::noinline]] void operator delete(void* memory) noexcept
+{
+    std::free(memory);
+}
+
+[[gnu::noinline]] void operator delete(void* memory, std::size_t) noexcept
+{
+    std::free(memory);
+}
 
 namespace {
 
@@ -225,4 +260,35 @@ TEST_F(CrossOver, NothingHappensWithoutAServer)
     zq::gServer = saved;
     EXPECT_FALSE(server->mConfigured);
     EXPECT_EQ(recording::traceJoined(), "");
+}
+
+TEST_F(CrossOver, MemoryRunningOutAnywhereInsideNeverEscapes)
+{
+    const std::string config = message({"192.168.1.20"}, kSettings);
+    // Fails the first allocation of the call, then the second, and so on,
+    // until one call needs no more than it was allowed.
+    for (int n = 1; n < 10000; ++n) {
+        SCOPED_TRACE("allocation " + std::to_string(n));
+        planthost::clearRecords();
+        gAllocationsUntilFailure = n;
+        bool escaped = false;
+        try {
+            zq::ZqServer::setCrossOver(config);
+        } catch (...) {
+            escaped = true;
+        }
+        bool failed = gAllocationsUntilFailure.exchange(0) == 0;
+        EXPECT_FALSE(escaped);
+        if (n == 1) {
+            // The copy of the message that is kept: noted, nothing applied.
+            EXPECT_EQ(gEventLog.take(), "\r ZqServer= *** EXCEPTION  ZqServer::setCrossOver\n\r");
+            EXPECT_FALSE(server->mHaveLastConfig);
+            EXPECT_FALSE(server->mConfigured);
+        }
+        if (!failed)
+            break;
+    }
+    EXPECT_EQ(server->mNumPairs, 1);
+    EXPECT_EQ(server->mTriggerText.get(), "90%:30s");
+    EXPECT_EQ(server->mLastConfig, config);
 }

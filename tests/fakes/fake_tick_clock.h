@@ -2,11 +2,27 @@
 #pragma once
 
 #include <chrono>
+#include <memory>
+
+#include <boost/asio/basic_waitable_timer.hpp>
+#include <boost/asio/io_service.hpp>
+
+#include "service/tick_clock.h"
 
 namespace fakeclock {
 
 // Moves the clock forward (or back) by the given amount from now on.
 void advance(std::chrono::steady_clock::duration by);
 void reset();
+
+// Moves the clock, and lets io learn of it as it would of a real stall: a
+// timer that is already due makes it look at its timers again.
+inline void advance(boost::asio::io_service& io, std::chrono::steady_clock::duration by)
+{
+    advance(by);
+    auto poke = std::make_shared<boost::asio::basic_waitable_timer<zq::TickClock>>(io);
+    poke->expires_at(zq::TickClock::time_point{});
+    poke->async_wait([poke](const boost::system::error_code&) {});
+}
 
 }  // namespace fakeclock
