@@ -21,6 +21,7 @@
 #include <boost/asio/ip/multicast.hpp>
 #include <boost/asio/ip/udp.hpp>
 
+#include "fakes/fake_tick_clock.h"
 #include "fakes/idle_server.h"
 #include "fakes/plant_host.h"
 #include "net/multicast_receiver.h"
@@ -451,4 +452,56 @@ TEST(ReceiverJoins, AnInterfaceThatComesUpLaterHearsTheGroupAfterRejoin)
     EXPECT_EQ(taken().orvane, std::vector<std::string>{"heard on zq-d0"});
 
     EXPECT_EQ(std::system("ip link del zq-d0"), 0);
+}
+
+TEST(ReceiverJoins, AFailedJoinIsLoggedOnceAndTriedEveryThirtySecondsUntilItSucceeds)
+{
+    ASSERT_TRUE(onlyLoopback()) << "multicast tests run only in a private network namespace";
+    fakeclock::reset();
+    // The host lists an interface address that no interface holds yet.
+    fakehost::Host host;
+    host.interfaces = {"10.9.1.1"};
+    fakehost::set(host);
+    gEventLog.take();
+    recording::clearTrace();
+    boost::asio::io_service io;
+    MulticastReceiver receiver(io, kOrvaneGroup);
+    const std::string failed = "GroupMembership::join [224.0.1.224] on [10.9.1.1] failed [";
+    const std::string joined = "GroupMembership::join [224.0.1.224] on [10.9.1.1]\n";
+    auto tries = [&] {
+        std::size_t count = 0;
+        for (const std::string& text : recording::traceTexts())
+            count += text.rfind(failed, 0) == 0 || text == joined;
+        return count;
+    };
+    std::string log = gEventLog.take();
+    EXPECT_EQ(log.rfind("\r ZqServer= " + failed, 0), 0u) << log;
+    EXPECT_EQ(log.find('\r', 1), log.size() - 1) << "one entry: " << log;
+
+    // Each step: how far the clock moves, whether the interface holds the
+    // address by then, and how many joins have been tried in all.
+    const struct {
+        int seconds;
+        bool addressUp;
+        std::size_t tries;
+    } steps[] = {{29, false, 1}, {1, false, 2}, {30, false, 3}, {30, true, 4}, {30, true, 4}, {90, true, 4}};
+    bool up = false;
+    for (const auto& step : steps) {
+        SCOPED_TRACE("after " + std::to_string(step.seconds) + " s more");
+        if (step.addressUp && !up) {
+            ASSERT_EQ(std::system("ip link add zq-j0 type veth peer name zq-j1 && ip addr add 10.9.1.1/24 dev zq-j0 && "
+                                  "ip link set zq-j1 up && ip link set zq-j0 up"),
+                      0);
+        }
+        up = step.addressUp;
+        std::shared_ptr<bool> looked = fakeclock::advance(io, std::chrono::seconds(step.seconds));
+        ASSERT_TRUE(runUntil(io, [&] { return *looked; }));
+        io.poll();
+        EXPECT_EQ(tries(), step.tries);
+    }
+    EXPECT_EQ(recording::traceCount(joined), 1u);
+    // The retries and the success add nothing to the event log.
+    EXPECT_EQ(gEventLog.take(), "");
+    fakeclock::reset();
+    EXPECT_EQ(std::system("ip link del zq-j0"), 0);
 }

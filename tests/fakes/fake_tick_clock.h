@@ -16,13 +16,17 @@ void advance(std::chrono::steady_clock::duration by);
 void reset();
 
 // Moves the clock, and lets io learn of it as it would of a real stall: a
-// timer that is already due makes it look at its timers again.
-inline void advance(boost::asio::io_service& io, std::chrono::steady_clock::duration by)
+// timer that is already due makes it look at its timers again. The result
+// turns true once io has done so; the handlers of the timers that were due
+// by then are queued behind it.
+inline std::shared_ptr<bool> advance(boost::asio::io_service& io, std::chrono::steady_clock::duration by)
 {
     advance(by);
+    auto looked = std::make_shared<bool>(false);
     auto poke = std::make_shared<boost::asio::basic_waitable_timer<zq::TickClock>>(io);
     poke->expires_at(zq::TickClock::time_point{});
-    poke->async_wait([poke](const boost::system::error_code&) {});
+    poke->async_wait([poke, looked](const boost::system::error_code&) { *looked = true; });
+    return looked;
 }
 
 }  // namespace fakeclock
