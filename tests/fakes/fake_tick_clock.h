@@ -15,10 +15,9 @@ namespace fakeclock {
 void advance(std::chrono::steady_clock::duration by);
 void reset();
 
-// Moves the clock, and lets io learn of it as it would of a real stall: a
-// timer that is already due makes it look at its timers again. The result
-// turns true once io has done so; the handlers of the timers that were due
-// by then are queued behind it.
+// Moves the clock, and makes io look at its timers again as a real stall
+// would (a timer already due does it). The result turns true once io has
+// looked; the handlers of the timers due by then are queued behind it.
 inline std::shared_ptr<bool> advance(boost::asio::io_service& io, std::chrono::steady_clock::duration by)
 {
     advance(by);
