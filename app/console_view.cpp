@@ -34,7 +34,7 @@ std::string escapeControls(const std::string& text)
             shown += "\\r";
         } else if (byte == '\\') {
             shown += "\\\\";
-        } else if ((byte < 0x20 && byte != '\t') || byte == 0x7f) {
+        } else if ((byte < 0x20 && byte != '\t') || byte >= 0x7f) {
             shown += "\\x";
             shown += kHex[byte >> 4];
             shown += kHex[byte & 0x0f];
@@ -116,7 +116,8 @@ void ConsoleView::reset()
 
 std::string startFailureLine(const std::string& reason)
 {
-    return "watchdog: the watch dog could not start; most likely another copy is running and holds UDP port "
+    return std::string(kProgramName) +
+           ": the watch dog could not start; most likely another copy is running and holds UDP port "
            "45654 (reason: " +
            escapeControls(reason) + ")\n";
 }

@@ -29,14 +29,17 @@
 
 namespace console {
 
-// Shows control characters as escapes, so that a received text can neither
-// break a line nor drive the terminal:
-//   line feed "\n", carriage return "\r", every other byte below 0x20 but the
-//   tab, and 0x7f as "\xHH" (two lower-case hex digits, e.g. "\x1b");
+// Shows every byte outside printable ASCII as an escape, so that a received
+// text can neither break a line nor drive the terminal (0x9b alone, or U+009B
+// in UTF-8, is a control sequence introducer on many terminals):
+//   line feed "\n", carriage return "\r";
+//   every other byte below 0x20 but the tab, 0x7f and every byte from 0x80 up
+//   as "\xHH" (two lower-case hex digits, e.g. "\x1b", "\xc3");
 //   the backslash itself as "\\", so that an escape in the output is never
 //   mistaken for the same four characters received;
-//   tab and every other byte, including those from 0x80 up (UTF-8 text such as
-//   a distribution's name), unchanged.
+//   tab and printable ASCII unchanged.
+// The protocol is ASCII; a local text in UTF-8 (a distribution's name in the
+// operating-system description) shows escaped too.
 std::string escapeControls(const std::string& text);
 
 // The dialog's label of value field controlId ("Total CPU:", "Cloud:", ...),
@@ -75,7 +78,12 @@ private:
     unsigned long mAlarmsShown = 0;
 };
 
-// The line for standard error when the service could not start, with reason.
+// The Linux program's name, as the build names its binary: the start of
+// every line that the agent writes on standard error about itself.
+constexpr char kProgramName[] = "brindlemoor-watchdog";
+
+// The line for standard error when the service could not start, with reason:
+// "brindlemoor-watchdog: the watch dog could not start; ...".
 std::string startFailureLine(const std::string& reason);
 
 }  // namespace console

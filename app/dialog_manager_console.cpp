@@ -114,7 +114,7 @@ void writeLine(std::FILE* stream, const std::string& text)
 
 void writeSystemError(const char* what, const std::string& reason)
 {
-    writeLine(stderr, std::string("watchdog: ") + what + ": " + reason + "\n");
+    writeLine(stderr, std::string(console::kProgramName) + ": " + what + ": " + reason + "\n");
 }
 
 // Whether the trace, as the Linux debug output decides it, writes to standard

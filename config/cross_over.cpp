@@ -34,10 +34,21 @@ void ZqServer::setCrossOver(const std::string& payload)
 {
     if (gServer == nullptr)
         return;
-    // Kept, to be applied again when the host's addresses change.
-    gServer->mLastConfig = payload;
-    gServer->mHaveLastConfig = true;
-    gServer->applyCrossOver(payload);
+    // It runs inside a receiver's completion handler: whatever escaped it
+    // (memory running out while the message is kept, or while a failure is
+    // noted) would end the I/O loop for good.
+    try {
+        // Kept, to be applied again when the host's addresses change.
+        gServer->mLastConfig = payload;
+        gServer->mHaveLastConfig = true;
+        gServer->applyCrossOver(payload);
+    } catch (...) {
+        try {
+            noteException("ZqServer::setCrossOver");
+        } catch (...) {
+            // Not even the note could be written; the agent goes on.
+        }
+    }
 }
 
 void ZqServer::applyCrossOver(const std::string& payload)

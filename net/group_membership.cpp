@@ -29,6 +29,16 @@ void GroupMembership::setGroup(const std::string& group)
     group_ = boost::asio::ip::make_address_v4(group);
 }
 
+void GroupMembership::noteFailure(const std::string& where, const boost::system::error_code& error, bool& logged)
+{
+    const std::string line =
+        "GroupMembership::join [" + group_.to_string() + "] on " + where + " failed [" + error.message() + "]\n";
+    trace("%s", line.c_str());
+    if (!logged)
+        gEventLog.append("\r ZqServer= ", line, "\r");
+    logged = true;
+}
+
 void GroupMembership::join(boost::asio::ip::udp::socket& socket)
 {
     boost::system::error_code error;
@@ -36,28 +46,31 @@ void GroupMembership::join(boost::asio::ip::udp::socket& socket)
         socket.set_option(multicast::join_group(group_), error);
         systemChosen_ = joined(error);
         if (!systemChosen_)
-            trace("GroupMembership::join [%s] on the system's interface failed [%s]\n",
-                  group_.to_string().c_str(), error.message().c_str());
+            noteFailure("the system's interface", error, systemFailureLogged_);
     }
 
     std::vector<std::uint32_t> current = hostlookup::interfaceAddresses();
-    interfaces_.erase(std::remove_if(interfaces_.begin(), interfaces_.end(),
-                                     [&](std::uint32_t address) {
-                                         return std::find(current.begin(), current.end(), address) ==
-                                                current.end();
-                                     }),
-                      interfaces_.end());
+    auto gone = [&](std::uint32_t address) {
+        return std::find(current.begin(), current.end(), address) == current.end();
+    };
+    interfaces_.erase(std::remove_if(interfaces_.begin(), interfaces_.end(), gone), interfaces_.end());
+    failed_.erase(std::remove_if(failed_.begin(), failed_.end(), gone), failed_.end());
     for (std::uint32_t address : current) {
         if (std::find(interfaces_.begin(), interfaces_.end(), address) != interfaces_.end())
             continue;
         address_v4 local(inet::networkToHost(address));
+        auto failed = std::find(failed_.begin(), failed_.end(), address);
         socket.set_option(multicast::join_group(group_, local), error);
         if (joined(error)) {
             interfaces_.push_back(address);
+            if (failed != failed_.end())
+                failed_.erase(failed);
             trace("GroupMembership::join [%s] on [%s]\n", group_.to_string().c_str(), local.to_string().c_str());
         } else {
-            trace("GroupMembership::join [%s] on [%s] failed [%s]\n", group_.to_string().c_str(),
-                  local.to_string().c_str(), error.message().c_str());
+            bool logged = failed != failed_.end();
+            noteFailure("[" + local.to_string() + "]", error, logged);
+            if (failed == failed_.end())
+                failed_.push_back(address);
         }
     }
 }

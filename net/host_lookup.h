@@ -24,8 +24,11 @@ bool localHostName(char* buffer, std::size_t size, int& error);
 bool addressesOf(const char* name, std::vector<std::uint32_t>& addresses);
 
 // The IPv4 addresses of the interfaces that are up, loopback left out, in
-// interface order, in network byte order. Empty when there are none or they
-// cannot be listed.
+// network byte order. Empty when there are none or they cannot be listed.
+// On Linux those of interfaces that are running and not virtual come first
+// (net/interface_order.h), so that the five addresses taken for a name that
+// resolves to loopback are the plant network's rather than a container
+// bridge's; otherwise in interface order.
 std::vector<std::uint32_t> interfaceAddresses();
 
 // What the lookup of the host's own name gives: the name, as gethostname

@@ -1,11 +1,13 @@
 // The host's name and addresses on Linux: gethostname and gethostbyname_r, the
 // reentrant form, so that the two threads never share a result buffer, and
-// the interfaces' addresses from getifaddrs.
+// the interfaces' addresses from getifaddrs, with sysfs telling the
+// interfaces on hardware from the virtual ones.
 #include "net/host_lookup.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <fstream>
 #include <ifaddrs.h>
 #include <net/if.h>
 #include <netdb.h>
@@ -14,6 +16,7 @@
 #include <unistd.h>
 
 #include "net/host_entry.h"
+#include "net/interface_order.h"
 
 namespace hostlookup {
 
@@ -22,6 +25,21 @@ namespace {
 bool isLoopback(std::uint32_t networkOrder)
 {
     return (ntohl(networkOrder) >> 24) == 127;
+}
+
+// Whether the interface has a bus device behind it (/sys/class/net/NAME/
+// device): virtual interfaces have none. Unknown when sysfs shows another
+// network namespace than ours (mounted before an unshare), which its
+// interface index gives away.
+InterfaceEntry::Device deviceOf(const char* name)
+{
+    const std::string directory = std::string("/sys/class/net/") + name;
+    std::ifstream indexFile(directory + "/ifindex");
+    unsigned index = 0;
+    if (std::strchr(name, '/') != nullptr || !(indexFile >> index) || index != ::if_nametoindex(name))
+        return InterfaceEntry::Device::unknown;
+    return ::access((directory + "/device").c_str(), F_OK) == 0 ? InterfaceEntry::Device::present
+                                                                : InterfaceEntry::Device::absent;
 }
 
 }  // namespace
@@ -67,23 +85,27 @@ bool addressesOf(const char* name, std::vector<std::uint32_t>& addresses)
 
 std::vector<std::uint32_t> interfaceAddresses()
 {
-    std::vector<std::uint32_t> addresses;
+    std::vector<InterfaceEntry> entries;
     ifaddrs* list = nullptr;
     if (::getifaddrs(&list) != 0)
-        return addresses;
+        return {};
     for (ifaddrs* item = list; item != nullptr; item = item->ifa_next) {
         if (item->ifa_addr == nullptr || item->ifa_addr->sa_family != AF_INET)
             continue;
-        if ((item->ifa_flags & IFF_UP) == 0 || (item->ifa_flags & IFF_LOOPBACK) != 0)
-            continue;
+        InterfaceEntry entry;
+        entry.name = item->ifa_name;
         sockaddr_in address;
         std::memcpy(&address, item->ifa_addr, sizeof address);
-        std::uint32_t value = address.sin_addr.s_addr;
-        if (!isLoopback(value) && std::find(addresses.begin(), addresses.end(), value) == addresses.end())
-            addresses.push_back(value);
+        entry.address = address.sin_addr.s_addr;
+        entry.up = (item->ifa_flags & IFF_UP) != 0;
+        entry.running = (item->ifa_flags & IFF_RUNNING) != 0;
+        entry.loopback = (item->ifa_flags & IFF_LOOPBACK) != 0;
+        if (entry.up && !entry.loopback)
+            entry.device = deviceOf(item->ifa_name);
+        entries.push_back(entry);
     }
     ::freeifaddrs(list);
-    return addresses;
+    return preferredInterfaceAddresses(entries);
 }
 
 }  // namespace hostlookup

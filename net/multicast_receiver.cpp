@@ -5,6 +5,7 @@
 #include "net/multicast_receiver.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <memory>
 #include <utility>
@@ -27,6 +28,8 @@ namespace {
 using boost::asio::ip::udp;
 
 const char kListenAddress[] = "0.0.0.0";
+// How long a group join that failed waits before it is tried again.
+constexpr auto kRejoinAfter = std::chrono::seconds(30);
 const char kCloudServerTag[] = "<srvIpAddr>";
 
 // Binds the agent's port on every local IPv4 address and joins group on
@@ -46,13 +49,12 @@ void listenToGroup(udp::socket& socket, const std::string& group, GroupMembershi
     membership.join(socket);
 }
 
-// Joins again where needed, on a socket that was set up (a receiver that
-// could not bind its port stays disabled).
-void rejoinGroup(udp::socket& socket, GroupMembership& membership)
+// Whether the socket was set up (a receiver that could not bind its port
+// stays disabled).
+bool listening(const udp::socket& socket)
 {
     boost::system::error_code error;
-    if (socket.is_open() && socket.local_endpoint(error).port() == zq::kAgentPort && !error)
-        membership.join(socket);
+    return socket.is_open() && socket.local_endpoint(error).port() == zq::kAgentPort && !error;
 }
 
 // The echo of a datagram, with the other diagnostics on standard error
@@ -93,6 +95,7 @@ GroupReceiver::GroupReceiver(boost::asio::io_service& ioService, const std::stri
     : received_(name + "::handle_receive_from\n")
     , interpret_(std::move(interpret))
     , socket_(ioService)
+    , rejoin_timer_(ioService)
     , sender_endpoint_(udp::v4(), 0)
 {
     const std::string constructor = name + "::" + name;
@@ -100,6 +103,7 @@ GroupReceiver::GroupReceiver(boost::asio::io_service& ioService, const std::stri
     try {
         listenToGroup(socket_, group, membership_);
         start_receive();
+        schedule_rejoin();
     } catch (...) {
         noteException(constructor.c_str());
     }
@@ -113,7 +117,27 @@ GroupReceiver::~GroupReceiver()
 
 void GroupReceiver::rejoin()
 {
-    rejoinGroup(socket_, membership_);
+    if (!listening(socket_))
+        return;
+    membership_.join(socket_);
+    schedule_rejoin();
+}
+
+void GroupReceiver::schedule_rejoin()
+{
+    // One wait at a time; a rejoin in between (the host's addresses changed)
+    // leaves it running.
+    if (rejoin_pending_ || !membership_.missingSomewhere())
+        return;
+    rejoin_pending_ = true;
+    rejoin_timer_.expires_after(kRejoinAfter);
+    std::weak_ptr<bool> alive = alive_;
+    rejoin_timer_.async_wait([this, alive](const boost::system::error_code& error) {
+        if (alive.expired() || error == boost::asio::error::operation_aborted)
+            return;
+        rejoin_pending_ = false;
+        rejoin();
+    });
 }
 
 void GroupReceiver::start_receive()

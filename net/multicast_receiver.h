@@ -8,11 +8,13 @@
 #include <memory>
 #include <string>
 
+#include <boost/asio/basic_waitable_timer.hpp>
 #include <boost/asio/io_service.hpp>
 #include <boost/asio/ip/udp.hpp>
 
 #include "net/datagram.h"
 #include "net/group_membership.h"
+#include "service/tick_clock.h"
 
 namespace zq {
 
@@ -36,16 +38,19 @@ public:
 
     // Joins the group on the interfaces that have come up since, and again
     // where a join failed; the server calls it when the host's addresses
-    // change.
+    // change. While a join is missing, it is tried again every 30 seconds.
     void rejoin();
 
 private:
     void start_receive();
+    void schedule_rejoin();
 
     const std::string received_;  // the trace line of each datagram
     Interpret interpret_;
     boost::asio::ip::udp::socket socket_;
     GroupMembership membership_;
+    boost::asio::basic_waitable_timer<TickClock> rejoin_timer_;
+    bool rejoin_pending_ = false;
     boost::asio::ip::udp::endpoint sender_endpoint_;
     DatagramBuffer data_;
     // Expires when this object goes, so that a receive completing later

@@ -42,14 +42,14 @@ UdpBoundSocket::~UdpBoundSocket()
     // that receive can no longer reach this object.
 }
 
-void UdpBoundSocket::sendData(std::string message, Endpoint remote)
+bool UdpBoundSocket::sendData(std::string message, Endpoint remote)
 {
     trace("==>  UdpBoundSocket::sendData\n");
     // The datagram carries the text up to its first zero byte.
     std::shared_ptr<std::string> datagram = std::make_shared<std::string>(message.c_str());
     if (remote.port() == 0) {
         trace("<==  UdpBoundSocket::sendData  (remote.port() == 0)\n");
-        return;
+        return false;
     }
     trace("SEND TX DATA TO=[%s:%i]\n", remote.address().to_string().c_str(),
           static_cast<int>(remote.port()));
@@ -60,9 +60,10 @@ void UdpBoundSocket::sendData(std::string message, Endpoint remote)
         // One failed send (an address gone, a refusal) must not stop the
         // agent: the next send may well succeed.
         noteException("UdpBoundSocket::sendData");
-        return;
+        return false;
     }
     trace("<==  UdpBoundSocket::sendData\n");
+    return true;
 }
 
 void UdpBoundSocket::start_receive()

@@ -26,8 +26,9 @@ public:
 
     // Sends message, up to its first zero byte, as one datagram to remote;
     // nothing for port 0. A failed send is traced and logged, never thrown:
-    // one transient network fault must not stop the agent.
-    void sendData(std::string message, Endpoint remote);
+    // one transient network fault must not stop the agent. Returns whether
+    // the datagram went out.
+    bool sendData(std::string message, Endpoint remote);
 
     // Whether the socket holds a local address and port of its own.
     bool isBound() const

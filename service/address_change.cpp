@@ -1,8 +1,9 @@
 // The server's local addresses: taken from the lookup of the host's own name
 // at construction, and taken again whenever the host's interfaces change
 // (a new lease, a network that comes up after the agent, a cable moved).
-// The platform's notice (AddressWatch) makes a change take effect at once; a
-// re-check every few seconds catches what no notice reports.
+// The platform's notice (AddressWatch) makes a change take effect soon; a
+// re-check every few seconds, on a timer of its own that notices never move,
+// catches what no notice reports.
 #include <algorithm>
 #include <chrono>
 
@@ -16,10 +17,12 @@ namespace {
 
 using boost::asio::ip::address_v4;
 
-// How often the interfaces are looked at without a notice, and how long a
-// notice waits for the changes that come with it.
+// How often the interfaces are looked at without a notice; how long a
+// notice waits for the changes that come with it; and how long a burst of
+// notices (a host with route churn) may hold off the check at most.
 constexpr auto kAddressRecheck = std::chrono::seconds(5);
 constexpr auto kAfterNotice = std::chrono::milliseconds(300);
+constexpr auto kNoticeBurstMost = std::chrono::seconds(1);
 
 std::string listText(const std::vector<std::uint32_t>& addresses)
 {
@@ -64,20 +67,37 @@ std::vector<address_v4> ZqServer::lookUpLocalAddresses(bool traced)
 void ZqServer::start_address_watch()
 {
     mInterfaceAddresses = hostlookup::interfaceAddresses();
-    mAddressWatch.start([this] { schedule_address_check(kAfterNotice); });
-    schedule_address_check(kAddressRecheck);
+    mAddressWatch.start([this] { on_address_notice(); });
+    schedule_address_recheck();
 }
 
-void ZqServer::schedule_address_check(TickClock::duration after)
+void ZqServer::schedule_address_recheck()
 {
-    // Setting the expiry abandons the wait that is pending: a notice brings
-    // the check forward, and the check arms the next one.
-    mAddressTimer.expires_after(after);
+    mAddressTimer.expires_after(kAddressRecheck);
     mAddressTimer.async_wait([this](const boost::system::error_code& error) {
         if (error == boost::asio::error::operation_aborted)
             return;
         checkLocalAddresses();
-        schedule_address_check(kAddressRecheck);
+        schedule_address_recheck();
+    });
+}
+
+void ZqServer::on_address_notice()
+{
+    // Each notice of a burst moves the check to 300 ms after itself, but
+    // never past one second after the burst's first notice. Setting the
+    // expiry abandons the wait that is pending.
+    TickClock::time_point now = TickClock::now();
+    if (!mNoticeBurst) {
+        mNoticeBurst = true;
+        mNoticeBurstStart = now;
+    }
+    mNoticeTimer.expires_at(std::min(now + kAfterNotice, mNoticeBurstStart + kNoticeBurstMost));
+    mNoticeTimer.async_wait([this](const boost::system::error_code& error) {
+        if (error == boost::asio::error::operation_aborted)
+            return;
+        mNoticeBurst = false;
+        checkLocalAddresses();
     });
 }
 

@@ -74,8 +74,10 @@ void ZqServer::handle_timer()
             UdpBoundSocket* sender = senderFor(i);
             if (sender == nullptr)
                 continue;
-            sender->sendData(getKeepAliveXml(addressText(mLocalEndpoints[i])), mRemoteEndpoints[i]);
-            mOrvaneServer.set(addressText(mRemoteEndpoints[i]));
+            // The dialog names the server that the last keep-alive reached
+            // the network for, not one whose send failed.
+            if (sender->sendData(getKeepAliveXml(addressText(mLocalEndpoints[i])), mRemoteEndpoints[i]))
+                mOrvaneServer.set(addressText(mRemoteEndpoints[i]));
         }
     }
 

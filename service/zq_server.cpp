@@ -19,6 +19,7 @@ ZqServer::ZqServer()
     , mMulticastReceiverCloud(mIoService, kCloudGroup)
     , mTimer(mIoService, std::chrono::seconds(5))
     , mAddressTimer(mIoService)
+    , mNoticeTimer(mIoService)
     , mAddressWatch(mIoService)
 {
     trace("==>  ZqServer::ZqServer\n");

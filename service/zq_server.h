@@ -76,6 +76,11 @@ public:
     // bind), joins the groups on new interfaces and applies the last
     // configuration message again. Runs on the worker thread.
     void checkLocalAddresses();
+    // A notice from the platform that the host's addresses or interfaces
+    // changed: checks them once the burst of notices has settled (300 ms
+    // without another) or one second after its first notice, whichever
+    // comes first. The re-check every five seconds goes on regardless.
+    void on_address_notice();
 
     CpuUsage mCpuSampler;
     std::array<Endpoint, kMaxPairs> mRemoteEndpoints;
@@ -120,6 +125,9 @@ public:
     std::string mLastConfig;
     bool mHaveLastConfig = false;
     TickTimer mAddressTimer;
+    TickTimer mNoticeTimer;
+    bool mNoticeBurst = false;
+    TickClock::time_point mNoticeBurstStart{};
     AddressWatch mAddressWatch;
 
 private:
@@ -128,7 +136,7 @@ private:
     // traced when taken at construction.
     std::vector<boost::asio::ip::address_v4> lookUpLocalAddresses(bool traced);
     void start_address_watch();
-    void schedule_address_check(TickClock::duration after);
+    void schedule_address_recheck();
 };
 
 // The one server; set by its constructor and never cleared.

@@ -58,30 +58,26 @@ TEST(ConsoleEscape, ExceptionEntryShowsItsLineFeed)
               " ZqServer= *** EXCEPTION  UdpZqServer::UdpZqServer\\n");
 }
 
-TEST(ConsoleEscape, EveryControlByteButTabBecomesAnEscapeOfItsOwn)
+TEST(ConsoleEscape, EveryByteOutsidePrintableAsciiBecomesAnEscapeOfItsOwn)
 {
-    for (int byte = 0; byte < 0x20; ++byte) {
-        if (byte == '\t')
-            continue;
+    for (int byte = 0; byte < 0x100; ++byte) {
         std::string in = std::string("<") + static_cast<char>(byte) + ">";
         std::string out = escapeControls(in);
         SCOPED_TRACE("byte " + std::to_string(byte));
-        ASSERT_GE(out.size(), 4u);
+        ASSERT_GE(out.size(), 3u);
         EXPECT_EQ(out.front(), '<');
         EXPECT_EQ(out.back(), '>');
-        std::string escape = out.substr(1, out.size() - 2);
-        EXPECT_EQ(escape[0], '\\');
-        for (char c : escape)
-            EXPECT_TRUE(c >= 0x20 && c < 0x7f) << "unescaped byte in " << escape;
-        if (byte == '\n') {
-            EXPECT_EQ(escape, "\\n");
-        } else if (byte == '\r') {
-            EXPECT_EQ(escape, "\\r");
-        } else {
-            char expected[8];
+        std::string shown = out.substr(1, out.size() - 2);
+        for (char c : shown)
+            EXPECT_TRUE((c >= 0x20 && c < 0x7f) || c == '\t') << "unescaped byte in " << shown;
+        char expected[8];
+        if (byte == '\n' || byte == '\r' || byte == '\\')
+            std::snprintf(expected, sizeof expected, "\\%c", byte == '\n' ? 'n' : byte == '\r' ? 'r' : '\\');
+        else if (byte == '\t' || (byte >= 0x20 && byte < 0x7f))
+            std::snprintf(expected, sizeof expected, "%c", byte);
+        else
             std::snprintf(expected, sizeof expected, "\\x%02x", byte);
-            EXPECT_EQ(escape, expected);
-        }
+        EXPECT_EQ(shown, expected);
     }
 }
 
@@ -97,12 +93,11 @@ TEST(ConsoleEscape, BackslashIsDoubledSoEscapesAreUnambiguous)
     EXPECT_NE(escapeControls("\\x1b"), escapeControls("\x1b"));
 }
 
-TEST(ConsoleEscape, BytesFromHexEightyUpPassUnchanged)
+TEST(ConsoleEscape, BytesFromHexEightyUpAreEscapedUtf8Included)
 {
-    const std::string utf8 = "Debian GNU/Linux \xc3\xa9t\xc3\xa9";
-    EXPECT_EQ(escapeControls(utf8), utf8);
-    const std::string high = "\x80\x9b\xff";
-    EXPECT_EQ(escapeControls(high), high);
+    // A one-byte control sequence introducer, alone and as U+009B in UTF-8.
+    EXPECT_EQ(escapeControls("\x9b" "2J|\xc2\x9b" "2J"), "\\x9b2J|\\xc2\\x9b2J");
+    EXPECT_EQ(escapeControls("Debian GNU/Linux \xc3\xa9t\xc3\xa9"), "Debian GNU/Linux \\xc3\\xa9t\\xc3\\xa9");
 }
 
 // ------------------------------------------------------------------ labels
@@ -197,6 +192,7 @@ TEST(ConsoleViewLines, EventLinesAreLabelledAndEscaped)
 TEST(ConsoleViewLines, StartFailureIsOneLineNamingThePort)
 {
     std::string line = console::startFailureLine("bind: Address already in use\r\n");
+    EXPECT_EQ(line.rfind("brindlemoor-watchdog: the watch dog could not start;", 0), 0u) << line;
     EXPECT_NE(line.find("could not start"), std::string::npos) << line;
     EXPECT_NE(line.find("45654"), std::string::npos) << line;
     EXPECT_NE(line.find("bind: Address already in use\\r\\n"), std::string::npos) << line;

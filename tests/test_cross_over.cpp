@@ -1,10 +1,30 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cstdlib>
+#include <new>
 #include <string>
 #include <vector>
 
 #include "fakes/idle_server.h"
 #include "fakes/plant_host.h"
+
+namespace {
+
+// Memory that runs out on demand: the n-th allocation after a test sets n fails.
+std::atomic<int> gFailAllocation{0};
+
+}  // namespace
+
+// Not inlined, so that the compiler pairs delete with this new, not with free.
+[[gnu::noinline]] void* operator new(std::size_t size)
+{
+    if (void* memory = gFailAllocation.fetch_sub(1) == 1 ? nullptr : std::malloc(size == 0 ? 1 : size))
+        return memory;
+    throw std::bad_alloc();
+}
+[[gnu::noinline]] void operator delete(void* memory) noexcept { std::free(memory); }
+[[gnu::noinline]] void operator delete(void* memory, std::size_t) noexcept { std::free(memory); }
 
 namespace {
 
@@ -225,4 +245,23 @@ TEST_F(CrossOver, NothingHappensWithoutAServer)
     zq::gServer = saved;
     EXPECT_FALSE(server->mConfigured);
     EXPECT_EQ(recording::traceJoined(), "");
+}
+
+TEST_F(CrossOver, MemoryRunningOutAnywhereInsideNeverEscapes)
+{
+    const std::string config = message({"192.168.1.20"}, kSettings);
+    // The n-th allocation of the call fails, for every n until the call needs fewer.
+    for (int n = 1; n < 100000; ++n) {
+        planthost::clearRecords();
+        gFailAllocation = n;
+        EXPECT_NO_THROW(zq::ZqServer::setCrossOver(config)) << "allocation " << n;
+        if (gFailAllocation.exchange(0) > 0)
+            break;
+        if (n == 1) {  // the copy of the message that is kept: noted, nothing applied
+            EXPECT_EQ(gEventLog.take(), "\r ZqServer= *** EXCEPTION  ZqServer::setCrossOver\n\r");
+            EXPECT_FALSE(server->mConfigured);
+        }
+    }
+    EXPECT_EQ(server->mTriggerText.get(), "90%:30s");
+    EXPECT_EQ(server->mLastConfig, config);
 }

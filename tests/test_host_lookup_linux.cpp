@@ -1,5 +1,6 @@
 // The Linux host-lookup layer's stand-in for a host name that resolves to
-// loopback only: the addresses of the interfaces that are up. Runs in the
+// loopback only: the addresses of the interfaces that are up, running ones
+// first. Runs in the
 // test program's private network namespace, where it adds its own links.
 #include <gtest/gtest.h>
 
@@ -35,14 +36,19 @@ TEST(HostLookupLinux, ALoopbackNameStandsForTheInterfacesThatAreUp)
     for (const std::string& address : dotted(addresses))
         EXPECT_EQ(address.rfind("127.", 0), 0u) << address;
 
-    // One interface up with an address, one with an address but down.
-    ASSERT_EQ(std::system("ip link add zq-h0 type veth peer name zq-h1 && ip addr add 10.9.1.1/24 dev zq-h0 && "
+    // One interface up but without carrier (its peer down), listed first;
+    // one up and running; one with an address but down.
+    ASSERT_EQ(std::system("ip link add zq-h4 type veth peer name zq-h5 && ip addr add 10.9.4.1/24 dev zq-h4 && "
+                          "ip link set zq-h4 up && "
+                          "ip link add zq-h0 type veth peer name zq-h1 && ip addr add 10.9.1.1/24 dev zq-h0 && "
                           "ip link set zq-h1 up && ip link set zq-h0 up && "
                           "ip link add zq-h2 type veth peer name zq-h3 && ip addr add 10.9.2.1/24 dev zq-h2"),
               0);
-    EXPECT_EQ(dotted(hostlookup::interfaceAddresses()), std::vector<std::string>{"10.9.1.1"});
+    // The running one first.
+    const std::vector<std::string> upAndRunningFirst = {"10.9.1.1", "10.9.4.1"};
+    EXPECT_EQ(dotted(hostlookup::interfaceAddresses()), upAndRunningFirst);
     ASSERT_TRUE(hostlookup::addressesOf("localhost", addresses));
-    EXPECT_EQ(dotted(addresses), std::vector<std::string>{"10.9.1.1"});
+    EXPECT_EQ(dotted(addresses), upAndRunningFirst);
 
     // A name with an address outside loopback keeps its own answer.
     ASSERT_TRUE(hostlookup::addressesOf("10.1.2.3", addresses));
@@ -50,5 +56,5 @@ TEST(HostLookupLinux, ALoopbackNameStandsForTheInterfacesThatAreUp)
     // A failed lookup stays a failure.
     EXPECT_FALSE(hostlookup::addressesOf("no-such-host.invalid", addresses));
 
-    EXPECT_EQ(std::system("ip link del zq-h0 && ip link del zq-h2"), 0);
+    EXPECT_EQ(std::system("ip link del zq-h0 && ip link del zq-h2 && ip link del zq-h4"), 0);
 }

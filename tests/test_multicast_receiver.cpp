@@ -15,12 +15,14 @@
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
 #include <boost/asio/ip/multicast.hpp>
 #include <boost/asio/ip/udp.hpp>
 
+#include "fakes/fake_tick_clock.h"
 #include "fakes/idle_server.h"
 #include "fakes/plant_host.h"
 #include "net/multicast_receiver.h"
@@ -451,4 +453,38 @@ TEST(ReceiverJoins, AnInterfaceThatComesUpLaterHearsTheGroupAfterRejoin)
     EXPECT_EQ(taken().orvane, std::vector<std::string>{"heard on zq-d0"});
 
     EXPECT_EQ(std::system("ip link del zq-d0"), 0);
+}
+
+TEST(ReceiverJoins, AFailedJoinIsLoggedOnceAndTriedEveryThirtySecondsUntilItSucceeds)
+{
+    ASSERT_TRUE(onlyLoopback()) << "multicast tests run only in a private network namespace";
+    fakeclock::reset();
+    fakehost::Host host;
+    host.interfaces = {"10.9.1.1"};  // an address that no interface holds yet
+    fakehost::set(host);
+    planthost::clearRecords();
+    boost::asio::io_service io;
+    MulticastReceiver receiver(io, kOrvaneGroup);
+    const std::string tried = "GroupMembership::join [224.0.1.224] on [10.9.1.1]";
+    std::string log = gEventLog.take();
+    EXPECT_EQ(log.rfind("\r ZqServer= " + tried + " failed [", 0), 0u) << log;
+
+    // Seconds the clock moves, whether the address is up by then, joins tried in all.
+    const std::tuple<int, bool, std::size_t> steps[] = {{29, false, 1}, {1, false, 2}, {30, true, 3}, {90, true, 3}};
+    bool up = false;
+    for (auto [seconds, addressUp, tries] : steps) {
+        if (addressUp && !std::exchange(up, true)) {
+            ASSERT_EQ(std::system("ip link add zq-j0 type veth peer name zq-j1 && ip addr add 10.9.1.1/24 dev zq-j0 && "
+                                  "ip link set zq-j1 up && ip link set zq-j0 up"),
+                      0);
+        }
+        std::shared_ptr<bool> looked = fakeclock::advance(io, std::chrono::seconds(seconds));
+        ASSERT_TRUE(runUntil(io, [&] { return *looked; }));
+        io.poll();
+        EXPECT_EQ(recording::traceCountStarting(tried), tries) << "after " << seconds << " s more";
+    }
+    EXPECT_EQ(recording::traceCount(tried + "\n"), 1u);
+    EXPECT_EQ(gEventLog.take(), "");  // neither the retries nor the success log anything
+    fakeclock::reset();
+    EXPECT_EQ(std::system("ip link del zq-j0"), 0);
 }

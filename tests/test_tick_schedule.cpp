@@ -4,13 +4,17 @@
 // burst and never a silence.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <memory>
+#include <string>
 
 #include "fakes/fake_cpu_counter.h"
 #include "fakes/fake_host.h"
 #include "fakes/fake_tick_clock.h"
 #include "fakes/idle_server.h"
 #include "fakes/recording_debug_output.h"
+#include "support/run_until.h"
 
 namespace {
 
@@ -33,15 +37,9 @@ protected:
 
     void TearDown() override { fakeclock::reset(); }
 
-    // Moves the clock. The I/O service learns of it as it would of a real
-    // stall: a timer that is already due (here one of the test's) makes it
-    // look at its timers again.
-    void advance(std::chrono::steady_clock::duration by)
+    std::shared_ptr<bool> advance(std::chrono::steady_clock::duration by)
     {
-        fakeclock::advance(by);
-        auto poke = std::make_shared<zq::TickTimer>(server->mIoService);
-        poke->expires_at(zq::TickClock::time_point{});
-        poke->async_wait([poke](const boost::system::error_code&) {});
+        return fakeclock::advance(server->mIoService, by);
     }
 
     // Runs the server's I/O loop for a bounded real time.
@@ -81,6 +79,35 @@ TEST_F(TickSchedule, AfterALongStallOneTickThenOneASecond)
     runFor(2100ms);
     EXPECT_GE(server->mTickCount, 4);
     EXPECT_LE(server->mTickCount, 5);
+}
+
+TEST_F(TickSchedule, AddressNoticesInABurstNeitherStarveTheCheckNorMoveTheRecheck)
+{
+    const zq::TickClock::time_point recheck = server->mAddressTimer.expiry();
+    server->on_address_notice();
+    EXPECT_EQ(server->mAddressTimer.expiry(), recheck);  // the five-second re-check stays
+
+    // Route churn: notices closer together than 300 ms, each after another change.
+    const std::string check = "ZqServer::checkLocalAddresses  interfaces [";
+    int change = 0;
+    for (auto every : {100ms, 250ms}) {
+        auto sinceCheck = 0ms, longest = 0ms;
+        for (auto elapsed = 0ms; elapsed < 4s; elapsed += every) {
+            fakehost::Host host;
+            host.interfaces = {"10.8.0." + std::to_string(++change)};
+            fakehost::set(host);
+            const std::size_t checks = recording::traceCountStarting(check);
+            server->on_address_notice();
+            std::shared_ptr<bool> looked = advance(every);
+            ASSERT_TRUE(runUntil(server->mIoService, [&] { return *looked; }));
+            server->mIoService.poll();
+            longest = std::max(longest, sinceCheck += every);
+            if (recording::traceCountStarting(check) > checks)
+                sinceCheck = 0ms;
+        }
+        // A check at most a second after the first notice since the last one.
+        EXPECT_LE(longest, 1s + every) << "a notice every " << every.count() << " ms";
+    }
 }
 
 }  // namespace

@@ -270,6 +270,12 @@ TEST_F(TimerCycle, AFailedSendDoesNotStopTheTick)
     EXPECT_EQ(server->mCpuUsage, 42);
     EXPECT_EQ(gEventLog.take(), "\r ZqServer= *** EXCEPTION  UdpBoundSocket::sendData\n\r");
     EXPECT_NE(recording::traceJoined().find("ZqServer::handle_timer [5][5][90] \n"), std::string::npos);
+
+    // Keep-alives that fail, or (port 0) send nothing, name no server.
+    server->mRemoteEndpoints[1] = udp::endpoint(asio::ip::make_address_v4("127.0.0.1"), 0);
+    server->mTickCount = 29;
+    ticks(1);
+    EXPECT_EQ(server->mOrvaneServer.get(), "");
 }
 
 TEST_F(TimerCycle, EachPairGoesThroughTheSenderOfItsOwnAddress)

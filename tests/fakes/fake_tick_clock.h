@@ -2,11 +2,30 @@
 #pragma once
 
 #include <chrono>
+#include <memory>
+
+#include <boost/asio/basic_waitable_timer.hpp>
+#include <boost/asio/io_service.hpp>
+
+#include "service/tick_clock.h"
 
 namespace fakeclock {
 
 // Moves the clock forward (or back) by the given amount from now on.
 void advance(std::chrono::steady_clock::duration by);
 void reset();
+
+// Moves the clock, and makes io look at its timers again as a real stall
+// would (a timer already due does it). The result turns true once io has
+// looked; the handlers of the timers due by then are queued behind it.
+inline std::shared_ptr<bool> advance(boost::asio::io_service& io, std::chrono::steady_clock::duration by)
+{
+    advance(by);
+    auto looked = std::make_shared<bool>(false);
+    auto poke = std::make_shared<boost::asio::basic_waitable_timer<zq::TickClock>>(io);
+    poke->expires_at(zq::TickClock::time_point{});
+    poke->async_wait([poke, looked](const boost::system::error_code&) { *looked = true; });
+    return looked;
+}
 
 }  // namespace fakeclock

@@ -46,6 +46,13 @@ std::size_t traceCount(const std::string& text)
     return static_cast<std::size_t>(std::count(gTexts.begin(), gTexts.end(), text));
 }
 
+std::size_t traceCountStarting(const std::string& prefix)
+{
+    std::lock_guard<std::mutex> lock(gMutex);
+    return static_cast<std::size_t>(std::count_if(
+        gTexts.begin(), gTexts.end(), [&](const std::string& text) { return text.rfind(prefix, 0) == 0; }));
+}
+
 void clearTrace()
 {
     std::lock_guard<std::mutex> lock(gMutex);

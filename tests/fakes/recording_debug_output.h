@@ -13,6 +13,8 @@ std::vector<std::string> traceTexts();
 std::string traceJoined();
 // How many recorded texts are exactly text.
 std::size_t traceCount(const std::string& text);
+// How many recorded texts begin with prefix.
+std::size_t traceCountStarting(const std::string& prefix);
 void clearTrace();
 
 // The diagnostics written since the last take (the CPU sampler's and the
