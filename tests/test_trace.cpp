@@ -2,7 +2,9 @@
 
 #include <string>
 #include <thread>
+#include <vector>
 
+#include "app/main_dialog.h"
 #include "app/trace.h"
 #include "fakes/recording_debug_output.h"
 
@@ -104,4 +106,58 @@ TEST(TraceSwitch, OffOnATerminalUnlessAskedFor)
     for (const char* setting : {static_cast<const char*>(nullptr), "", "0", "yes"})
         EXPECT_FALSE(traceWanted(nullptr, true, 8, 1234, true, setting));
     EXPECT_TRUE(traceWanted(nullptr, true, 8, 1234, true, "1"));
+}
+
+namespace {
+// The history's lines from number from on; first gets the first one's number.
+std::vector<std::string> history(const EventLog& log, std::uint64_t from, std::uint64_t* first = nullptr)
+{
+    std::vector<std::string> lines;
+    std::uint64_t at = log.visitHistory(from, [&](const std::string& line) {
+        lines.push_back(line);
+        return true;
+    });
+    if (first != nullptr)
+        *first = at;
+    return lines;
+}
+}  // namespace
+
+// The history splits the appended text as the dialog splits a drained one,
+// but keeps an unterminated tail for the next append, whoever drains.
+TEST(EventLogHistory, SplitsAcrossAppendsAsTheDialogDoes)
+{
+    const std::vector<std::vector<std::string>> cases = {
+        {"\r BEFORE new zq::ZqServer()\r\n", "\r AFTER new zq::ZqServer()\r\n"},
+        {"no carriage return"},
+        {"\r MulticastRX= par", "t one", "\r"},
+        {"\r\n\rx\r\r ok\r"},
+    };
+    for (const std::vector<std::string>& appends : cases) {
+        EventLog log;
+        std::string whole;
+        for (const std::string& text : appends) {
+            log.append(text.c_str(), "", "");
+            log.take();  // a drain between appends changes nothing
+            whole += text;
+        }
+        EXPECT_EQ(history(log, 0), splitEventLog(whole)) << whole;
+    }
+}
+
+TEST(EventLogHistory, KeepsTheNewestThousandLinesWithTheirNumbers)
+{
+    EventLog log;
+    for (int i = 0; i < 1005; ++i)
+        log.append("\r line ", std::to_string(i), "\r");
+    std::uint64_t first = 0;
+    std::vector<std::string> lines = history(log, 0, &first);  // older than the oldest kept
+    EXPECT_EQ(first, 5u);
+    ASSERT_EQ(lines.size(), EventLog::kHistoryLines);
+    EXPECT_EQ(lines.front(), " line 5");
+    EXPECT_EQ(history(log, 1003), (std::vector<std::string>{" line 1003", " line 1004"}));
+    EXPECT_TRUE(history(log, 1005, &first).empty());
+    EXPECT_EQ(first, 1005u);
+    EXPECT_EQ(history(log, 99999, &first).size(), EventLog::kHistoryLines);  // a view of an earlier run
+    EXPECT_EQ(first, 5u);
 }
