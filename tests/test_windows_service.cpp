@@ -105,7 +105,7 @@ TEST(WindowsService, APortHeldStopsTheServiceWithAReasonAndAnExitCode)
     scriptedservice::reset();
     gEventLog.take();
     boost::asio::io_service io;
-    boost::asio::ip::udp::socket holder(io, boost::asio::ip::udp::endpoint(boost::asio::ip::udp::v4(), kRequestPort));
+    boost::asio::ip::udp::socket holder(io, boost::asio::ip::udp::endpoint(boost::asio::ip::udp::v4(), zq::kRequestPort));
 
     EXPECT_EQ(svc::runDispatcher(svc::runService), static_cast<int>(svc::kServiceSpecificError));
 
