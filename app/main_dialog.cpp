@@ -4,10 +4,15 @@
 
 #include <exception>
 
+#include <boost/asio/error.hpp>
+#include <boost/system/system_error.hpp>
+
 #include "app/trace.h"
+#include "app/view_client.h"
 #include "service/zq_srv.h"
 
 dlg::Handle gDlgWnd = nullptr;
+ViewClient* gView = nullptr;
 
 namespace {
 // Set by the first refresh, which alone shows the OS description and icon.
@@ -31,6 +36,9 @@ bool dlgProc(dlg::Handle dialog, dlg::Message message, dlg::WParam wParam, dlg::
                 delete gSrv;
                 gSrv = nullptr;
             }
+            // A view closes itself only; the agent it shows runs on.
+            delete gView;
+            gView = nullptr;
             dlg::endDialog(dialog, command);
             return true;
         }
@@ -39,7 +47,7 @@ bool dlgProc(dlg::Handle dialog, dlg::Message message, dlg::WParam wParam, dlg::
         return false;
     }
     case dlg::kTimer:
-        if (gSrv != nullptr)
+        if (gSrv != nullptr || gView != nullptr)
             refreshDialog();
         return false;
     default:
@@ -47,20 +55,45 @@ bool dlgProc(dlg::Handle dialog, dlg::Message message, dlg::WParam wParam, dlg::
     }
 }
 
+DialogUpdate localUpdate(bool withOsDesc)
+{
+    DialogUpdate update;
+    update.hasTexts = true;
+    update.texts.cpuUsage = zq::ZqSrv::getCpuUsage();
+    if (withOsDesc)
+        update.texts.osDesc = zq::ZqSrv::getOsDesc();
+    update.texts.hostName = zq::ZqSrv::getHostName();
+    update.texts.commonLocalIps = zq::ZqSrv::getCommonLocalIps();
+    update.texts.triggerText = zq::ZqSrv::getTriggerText();
+    update.texts.orvane = zq::ZqSrv::getOrvane();
+    update.texts.cloud = zq::ZqSrv::getCloud();
+    update.lines = splitEventLog(zq::ZqSrv::takeEventLog());
+    return update;
+}
+
 void refreshDialog()
 {
-    dlg::setItemText(gDlgWnd, IDC_CPU, zq::ZqSrv::getCpuUsage());
-    if (!gOsDescShown) {
-        gOsDescShown = true;
-        dlg::setItemText(gDlgWnd, IDC_OS_DESC, zq::ZqSrv::getOsDesc());
-        dlg::showProgramIcon(gDlgWnd, IDI_PROGRAM, IDC_PROGRAM_ICON);
+    showUpdate(gView != nullptr ? gView->poll() : localUpdate(!gOsDescShown));
+}
+
+void showUpdate(const DialogUpdate& update)
+{
+    // A view whose agent does not answer keeps the texts it showed last.
+    if (update.hasTexts) {
+        const zq::ViewTexts& texts = update.texts;
+        dlg::setItemText(gDlgWnd, IDC_CPU, texts.cpuUsage);
+        if (!gOsDescShown) {
+            gOsDescShown = true;
+            dlg::setItemText(gDlgWnd, IDC_OS_DESC, texts.osDesc);
+            dlg::showProgramIcon(gDlgWnd, IDI_PROGRAM, IDC_PROGRAM_ICON);
+        }
+        dlg::setItemText(gDlgWnd, IDC_HOST_NAME, texts.hostName);
+        dlg::setItemText(gDlgWnd, IDC_COMMON_IPS, texts.commonLocalIps);
+        dlg::setItemText(gDlgWnd, IDC_TRIGGER, texts.triggerText);
+        dlg::setItemText(gDlgWnd, IDC_ORVANE, texts.orvane);
+        dlg::setItemText(gDlgWnd, IDC_CLOUD, texts.cloud);
     }
-    dlg::setItemText(gDlgWnd, IDC_HOST_NAME, zq::ZqSrv::getHostName());
-    dlg::setItemText(gDlgWnd, IDC_COMMON_IPS, zq::ZqSrv::getCommonLocalIps());
-    dlg::setItemText(gDlgWnd, IDC_TRIGGER, zq::ZqSrv::getTriggerText());
-    dlg::setItemText(gDlgWnd, IDC_ORVANE, zq::ZqSrv::getOrvane());
-    dlg::setItemText(gDlgWnd, IDC_CLOUD, zq::ZqSrv::getCloud());
-    std::vector<std::string> lines = splitEventLog(zq::ZqSrv::takeEventLog());
+    const std::vector<std::string>& lines = update.lines;
     if (lines.empty())
         return;
     // Of a flood only the lines that the list would keep are added.
@@ -91,12 +124,46 @@ std::vector<std::string> splitEventLog(const std::string& log)
     return lines;
 }
 
+namespace {
+
+// Whether a start failed because another program holds the request port.
+bool portHeld(const std::exception& error)
+{
+    auto* failure = dynamic_cast<const boost::system::system_error*>(&error);
+    return failure != nullptr && failure->code() == boost::asio::error::address_in_use;
+}
+
+}  // namespace
+
+int runWatchDogView(const char* entryName)
+{
+    try {
+        gView = new ViewClient();
+    } catch (const std::exception& error) {
+        trace("*** EXCEPTION  %s\n", entryName);
+        dlg::reportStartFailure(error.what());
+        return 1;
+    }
+    trace("%s  VIEW OF THE AGENT AT=[%s]\n", entryName, gView->agentText().c_str());
+    resetMainDialog();
+    dlg::runModal(IDD_MAIN, dlgProc);
+    delete gView;
+    gView = nullptr;
+    return 0;
+}
+
 int runWatchDog(const char* entryName)
 {
+    // One agent per machine: a further start is a view of it.
+    if (agentAnswers())
+        return runWatchDogView(entryName);
     try {
         gSrv = new zq::ZqSrv();
     } catch (const std::exception& error) {
         trace("*** EXCEPTION  %s\n", entryName);
+        // An agent that was starting while this one probed answers now.
+        if (portHeld(error) && agentAnswers(kViewStartingAgentTimeout))
+            return runWatchDogView(entryName);
         dlg::reportStartFailure(error.what());
         return 1;
     } catch (...) {

@@ -35,8 +35,40 @@ void EventLog::append(const char* tag, const std::string& text, const char* term
 {
     const char* data = text.c_str();
     std::size_t length = std::strlen(data);
+    std::string entry;
+    entry.reserve(std::strlen(tag) + length + std::strlen(terminator));
+    entry.append(tag).append(data, length).append(terminator);
+    // The history is recorded while the text's lock is held, so that both
+    // see the appends of two threads in the same order.
     std::lock_guard<std::mutex> lock(mMutex);
-    mText.append(tag).append(data, length).append(terminator);
+    mText += entry;
+    std::lock_guard<std::mutex> historyLock(mHistoryMutex);
+    recordHistory(entry.data(), entry.size());
+}
+
+void EventLog::recordHistory(const char* data, std::size_t length)
+{
+    const char* end = data + length;
+    const char* position = data;
+    while (position < end) {
+        const char* cr = static_cast<const char*>(std::memchr(position, '\r', static_cast<std::size_t>(end - position)));
+        if (cr == nullptr)
+            break;
+        // The first piece continues the tail of earlier appends.
+        std::string piece = std::move(mTail);
+        mTail.clear();
+        piece.append(position, cr);
+        if (piece.size() > 1) {
+            mHistory.push_back(std::move(piece));
+            ++mNextSequence;
+            if (mHistory.size() > kHistoryLines)
+                mHistory.pop_front();
+        }
+        position = cr + 1;
+    }
+    mTail.append(position, end);
+    if (mTail.size() > kHistoryTailLimit)
+        mTail.resize(kHistoryTailLimit);
 }
 
 std::string EventLog::take()

@@ -7,7 +7,9 @@
 #pragma once
 
 #include <cstdarg>
+#include <cstdint>
 #include <cstring>
+#include <deque>
 #include <mutex>
 #include <string>
 
@@ -57,16 +59,54 @@ bool traceWanted(const char* journalStream, bool hasStandardError, unsigned long
 
 // One process-wide text of entries, each starting with a carriage return.
 // Appends and drains are atomic with respect to each other.
+//
+// Beside the text that take() drains, the log keeps a history for the views
+// of a running agent, which must see every line whoever drains the text: the
+// newest kHistoryLines list lines, split as the dialog splits the drained
+// text (pieces between carriage returns longer than one character), each with
+// a sequence number that grows by one per line from 0. Text after the last
+// carriage return waits for the next append instead of being dropped.
 class EventLog {
 public:
+    static constexpr std::size_t kHistoryLines = 1000;
+    // An unterminated tail longer than this is cut: every entry starts with a
+    // carriage return, so only a malformed append can make one that long.
+    static constexpr std::size_t kHistoryTailLimit = 65536;
+
     // Appends tag + text (up to its first zero byte) + terminator as one step.
     void append(const char* tag, const std::string& text, const char* terminator);
     // Returns the whole log and leaves it empty, as one step.
     std::string take();
 
+    // Offers visit(line) the kept lines from sequence number from on, oldest
+    // first, until it returns false; a from older than the oldest kept line,
+    // or beyond the newest (a view of an earlier run), starts at the oldest.
+    // Returns the sequence number of the first line offered (the next number
+    // to be given when there is none). Runs under the history's lock.
+    template <typename Visit>
+    std::uint64_t visitHistory(std::uint64_t from, Visit visit) const
+    {
+        std::lock_guard<std::mutex> lock(mHistoryMutex);
+        std::uint64_t oldest = mNextSequence - mHistory.size();
+        std::uint64_t first = from < oldest || from > mNextSequence ? oldest : from;
+        for (auto line = mHistory.begin() + static_cast<std::ptrdiff_t>(first - oldest); line != mHistory.end();
+             ++line) {
+            if (!visit(*line))
+                break;
+        }
+        return first;
+    }
+
 private:
+    // Splits the text appended into history lines; the caller holds both locks.
+    void recordHistory(const char* data, std::size_t length);
+
     std::mutex mMutex;
     std::string mText;
+    mutable std::mutex mHistoryMutex;
+    std::deque<std::string> mHistory;
+    std::uint64_t mNextSequence = 0;
+    std::string mTail;
 };
 
 extern EventLog gEventLog;

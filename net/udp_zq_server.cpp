@@ -1,6 +1,7 @@
 // The request server: one receive always pending on its port; a datagram that
 // holds "STATUS_REQUEST " is answered with the status document, one that holds
-// "BEACON_CFG_ALARM " is only acknowledged in the trace.
+// "BEACON_CFG_ALARM " is only acknowledged in the trace, and a view request
+// from loopback is answered with the dialog's texts and event lines.
 #include "net/udp_zq_server.h"
 
 #include <algorithm>
@@ -66,6 +67,11 @@ void appendDottedQuad(std::string& out, const boost::asio::ip::address_v4::bytes
 UdpZqMessage::~UdpZqMessage()
 {
     trace("UdpZqMessage::~UdpZqMessage");
+}
+
+bool isLoopbackSource(const boost::asio::ip::udp::endpoint& endpoint)
+{
+    return endpoint.address().is_v4() && endpoint.address().to_v4().is_loopback();
 }
 
 std::string endpointToText(const boost::asio::ip::udp::endpoint& endpoint)
@@ -185,6 +191,13 @@ void UdpZqServer::parseZqMessage(std::size_t bytesTransferred)
     } else if (text.find(kStatusKeyword) != std::string::npos) {
         trace("STATUS_REQUEST");
         handle_STATUS_REQUEST(decodeZqMessage(text));
+    } else if (isLoopbackSource(remote_endpoint_)) {
+        // Views run on this machine; from anywhere else a view request is
+        // ignored like any other datagram, so the network learns nothing.
+        if (std::optional<std::uint64_t> from = parseViewRequest(text)) {
+            trace("VIEW_REQUEST");
+            handle_VIEW_REQUEST(decodeZqMessage(text), *from);
+        }
     }
 }
 
@@ -225,6 +238,23 @@ void UdpZqServer::handle_STATUS_REQUEST(std::shared_ptr<UdpZqMessage> request)
         trace("remote_endpoint_=[%s]\n", endpointToText(request->endpoint_).c_str());
         socket_.send_to(boost::asio::buffer(*reply), request->endpoint_);
     });
+    request.reset();
+}
+
+// Reads nothing but copies: the texts through the view source, the event
+// lines through the log's history, which the dialog's drains do not touch.
+void UdpZqServer::handle_VIEW_REQUEST(std::shared_ptr<UdpZqMessage> request, std::uint64_t from)
+{
+    trace("UdpZqServer::handle_VIEW_REQUEST");
+    if (view_source_) {
+        runGuarded("UdpZqServer::handle_VIEW_REQUEST", [&] {
+            ViewReplyBuilder builder(from, view_source_());
+            std::uint64_t first =
+                gEventLog.visitHistory(from, [&builder](const std::string& line) { return builder.addLine(line); });
+            std::string reply = builder.finish(first);
+            socket_.send_to(boost::asio::buffer(reply), request->endpoint_);
+        });
+    }
     request.reset();
 }
 

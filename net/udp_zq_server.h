@@ -1,8 +1,12 @@
 // The request server: answers "STATUS_REQUEST " datagrams on UDP port 45654
-// with a short status document sent back to the requester's address and port.
+// with a short status document sent back to the requester's address and port,
+// and view requests from this machine (loopback only) with what the dialog
+// shows (net/view_protocol.h).
 #pragma once
 
 #include <chrono>
+#include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -12,6 +16,7 @@
 #include "net/datagram.h"
 #include "net/protocol.h"
 #include "net/request_rate_limit.h"
+#include "net/view_protocol.h"
 #include "service/tick_clock.h"
 
 namespace zq {
@@ -54,6 +59,12 @@ public:
     std::shared_ptr<UdpZqMessage> decodeZqMessage(const std::string& text);
     void handle_BEACON_CFG_ALARM(std::shared_ptr<UdpZqMessage> request);
     void handle_STATUS_REQUEST(std::shared_ptr<UdpZqMessage> request);
+    void handle_VIEW_REQUEST(std::shared_ptr<UdpZqMessage> request, std::uint64_t from);
+
+    // Where a view reply takes the dialog's texts from; called on the
+    // worker thread. Without one, view requests go unanswered.
+    using ViewSource = std::function<ViewTexts()>;
+    void setViewSource(ViewSource source) { view_source_ = std::move(source); }
 
     // The port the socket is bound to (what the system chose for port 0).
     unsigned short port() const;
@@ -76,10 +87,15 @@ private:
     TickClock::time_point host_address_time_;
     bool have_host_address_ = false;
     RequestRateLimit rate_limit_;
+    ViewSource view_source_;
     // Expires when this object goes, so that a receive completing later
     // never calls into it.
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
+
+// Whether endpoint is on this machine's loopback network (127.0.0.0/8): the
+// only sources that view requests are answered to.
+bool isLoopbackSource(const boost::asio::ip::udp::endpoint& endpoint);
 
 // Address, a colon and the port: "192.168.1.20:34543".
 std::string endpointToText(const boost::asio::ip::udp::endpoint& endpoint);

@@ -23,6 +23,19 @@ ZqServer::ZqServer()
 {
     trace("==>  ZqServer::ZqServer\n");
     gServer = this;
+    // Views of the agent see what the dialog's accessors give; the request
+    // server calls this on the worker thread.
+    mUdpServer->setViewSource([this] {
+        ViewTexts texts;
+        texts.cpuUsage = getCpuUsageText();
+        texts.osDesc = getOsDescText();
+        texts.hostName = mHostName.get();
+        texts.commonLocalIps = mCommonLocalIps.get();
+        texts.triggerText = mTriggerText.get();
+        texts.orvane = mOrvaneServer.get();
+        texts.cloud = mCloudServer.get();
+        return texts;
+    });
     try {
         getNumIpAddresses();
 
