@@ -5,11 +5,8 @@ namespace scriptedservice {
 std::vector<Status> statuses;
 std::vector<svc::Event> events;
 std::function<bool(int)> onWait;
-
-namespace {
 int gWaits = 0;
 std::uint64_t gNow = 0;
-}  // namespace
 
 void reset()
 {
@@ -24,35 +21,18 @@ void reset()
 
 namespace svc {
 
-Start howStarted()
-{
-    return Start::ByManager;
-}
+using namespace scriptedservice;
 
-int runDispatcher(int (*body)())
-{
-    return body();
-}
-
-void setStatus(State state, unsigned long win32ExitCode, unsigned long specificExitCode)
-{
-    scriptedservice::statuses.push_back({state, win32ExitCode, specificExitCode});
-}
+Start howStarted() { return Start::ByManager; }
+int runDispatcher(int (*body)()) { return body(); }
+void setStatus(State state, unsigned long win32, unsigned long specific) { statuses.push_back({state, win32, specific}); }
+void reportEvent(EventType type, const std::string& text) { events.push_back({type, text}); }
+std::uint64_t nowMilliseconds() { return gNow; }
 
 bool waitForStop(unsigned milliseconds)
 {
-    scriptedservice::gNow += milliseconds;
-    return scriptedservice::onWait(++scriptedservice::gWaits);
-}
-
-void reportEvent(EventType type, const std::string& text)
-{
-    scriptedservice::events.push_back({type, text});
-}
-
-std::uint64_t nowMilliseconds()
-{
-    return scriptedservice::gNow;
+    gNow += milliseconds;
+    return onWait(++gWaits);
 }
 
 }  // namespace svc

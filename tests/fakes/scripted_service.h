@@ -1,8 +1,8 @@
 // A scripted stand-in for the Windows service's seam: records the statuses
-// and event-log entries, plays the stop control and the clock.
+// and event-log entries; plays the stop control and a clock that each wait
+// moves by its milliseconds.
 #pragma once
 
-#include <cstdint>
 #include <functional>
 #include <vector>
 
@@ -16,12 +16,9 @@ struct Status {
     unsigned long specificExitCode;
 };
 
-// Everything the service has told the manager and the event log.
 extern std::vector<Status> statuses;
 extern std::vector<svc::Event> events;
-// Called on each wait for the stop control with the wait's number (from 1);
-// the wait says a stop came when it returns true. The clock moves by the
-// wait's milliseconds on each wait.
+// Called by each wait with its number (from 1); true plays the stop control.
 extern std::function<bool(int)> onWait;
 
 void reset();
