@@ -1,37 +1,30 @@
 #!/usr/bin/env bash
-# watchdog.msi under Wine, the way a fleet deploys it: the desktop program of
-# the older layout (started at logon by the Run key) installed first, then a
-# silent installation of this MSI over it, which leaves the service
-# BrindlemoorWatchDog running from boot with nobody starting the program and
-# no Run key; views of the service started from the program (through
-# SERVICE_VIEWS); net stop and its exit code; a start that fails because the
-# request port is held; the service's entries for the Windows event log; a
-# silent upgrade by a later version; and a silent uninstallation that leaves
-# nothing behind.
+# watchdog.msi under Wine, the way a fleet deploys it: a silent installation
+# over the older Run-key layout, which leaves the service running with nobody
+# starting the program; views of it (SERVICE_VIEWS), net stop and its exit
+# code, its event-log entries; a silent upgrade by a later version; and a
+# silent uninstallation that leaves nothing behind.
 #
 #   msi_install.sh WATCHDOG.MSI WATCHDOG.EXE PEER.EXE WATCHDOG.WXS ICON SERVICE_VIEWS.EXE
 #
 # WATCHDOG.EXE is the program the MSI was built from, PEER.EXE the Windows
-# watchdog-peer; the source (WATCHDOG.WXS and ICON, and run_key_layout.wxs
-# beside this script) makes the older and the later version with wixl. Runs
-# in the test command's Windows suite (WINEPREFIX, DISPLAY of a virtual X
-# server, a private network namespace of loopback only); skipped (77)
-# elsewhere. The installed agent joins its multicast groups as soon as it
-# starts, so a namespace with more than loopback is refused.
+# watchdog-peer; the source (WATCHDOG.WXS and ICON) makes the later version
+# with wixl, run_key_layout.wxs the older. Runs in the test command's Windows
+# suite (WINEPREFIX, DISPLAY of a virtual X server, a private network
+# namespace of loopback only); skipped (77) elsewhere. The installed agent
+# joins its multicast groups as soon as it starts, so a namespace with more
+# than loopback is refused.
 #
 # The test works on a copy of the Wine prefix, with a Wine server of its own,
 # and deletes the copy at the end: the prefix of the suite stays exactly as
 # it was, whatever happens here. Wine's shell-link helper is off, so no menu
 # entry reaches the desktop outside the prefix.
 #
-# What Wine cannot show: its netsh accepts "advfirewall" and does nothing,
-# its sc keeps no failure actions, its services run as the installing user
-# whatever account the service names, and its ReportEventW stores nothing.
-# So the test checks that the installer ran its deferred actions (the
-# firewall rule, the restart after a failure) without failing, reads the
-# account from the service's registry key, and sees the event-log entries in
-# Wine's eventlog debug channel, which the copy's first process turns on for
-# every process it starts (the service's included) and writes to a file.
+# Wine's netsh and sc accept "advfirewall" and "failure" and keep nothing,
+# its services run as the installing user, its ReportEventW stores nothing:
+# the test checks that the installer's deferred actions ran, reads the
+# account from the service's key, and reads the event-log entries in Wine's
+# eventlog debug channel, which the services inherit from the first process.
 set -u
 source "$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")/../lib/common.sh"
 
