@@ -4,6 +4,7 @@
 
 #include <boost/asio/buffer.hpp>
 #include <boost/asio/error.hpp>
+#include <boost/system/system_error.hpp>
 
 #include "net/datagram.h"
 
@@ -11,11 +12,18 @@ namespace asio = boost::asio;
 using asio::ip::udp;
 
 ViewClient::ViewClient(unsigned short agentPort, std::chrono::milliseconds timeout)
-    : socket_(io_, udp::endpoint(asio::ip::address_v4::loopback(), 0))
+    : socket_(io_)
     , agent_(asio::ip::address_v4::loopback(), agentPort)
     , timeout_(timeout)
     , buffer_(zq::DatagramBuffer::kSize)
 {
+    open();
+}
+
+void ViewClient::open()
+{
+    socket_.open(udp::v4());
+    socket_.bind(udp::endpoint(asio::ip::address_v4::loopback(), 0));
     // Connected, so that only the agent's port is heard, and so that a port
     // that nobody holds answers at once with a refusal instead of a silence.
     socket_.connect(agent_);
@@ -39,10 +47,11 @@ std::optional<std::size_t> ViewClient::receiveBefore(std::chrono::steady_clock::
     io_.restart();
     io_.run_until(deadline);
     if (!done) {
-        // The receive is cancelled and its handler run before this returns:
-        // it refers to locals of this call.
+        // The receive ends and its handler runs before this returns: it
+        // refers to locals of this call. Closing ends it on every platform
+        // (a cancel may not be supported); the next exchange opens anew.
         boost::system::error_code ignored;
-        socket_.cancel(ignored);
+        socket_.close(ignored);
         io_.restart();
         io_.run();
         return std::nullopt;
@@ -54,8 +63,16 @@ std::optional<std::size_t> ViewClient::receiveBefore(std::chrono::steady_clock::
 
 std::optional<zq::ViewReply> ViewClient::exchange(std::uint64_t from)
 {
-    // Replies to earlier requests that came after their time are dropped.
     boost::system::error_code error;
+    if (!socket_.is_open()) {
+        try {
+            open();
+        } catch (const boost::system::system_error&) {
+            socket_.close(error);
+            return std::nullopt;
+        }
+    }
+    // Replies to earlier requests that came after their time are dropped.
     while (socket_.available(error) > 0 && !error)
         socket_.receive(asio::buffer(buffer_), 0, error);
 

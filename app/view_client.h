@@ -51,6 +51,8 @@ public:
     std::string agentText() const;
 
 private:
+    // Opens the socket, binds and connects it; errors leave as exceptions.
+    void open();
     // The size of the datagram received before deadline, or nothing.
     std::optional<std::size_t> receiveBefore(std::chrono::steady_clock::time_point deadline);
 

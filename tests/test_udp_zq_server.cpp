@@ -5,7 +5,9 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -354,4 +356,43 @@ TEST_F(RequestServer, ConstructionTracesAndAHeldPortIsThrown)
     // Its abandoned receive never reaches the destroyed object.
     io.poll();
     EXPECT_EQ(recording::traceCount("==>  UdpZqServer::handle_receive\n"), 0u);
+}
+
+// A view request is answered to loopback only, with the view source's texts
+// and the event lines; from an address of the network it draws nothing, as
+// any unknown datagram. The other address is put on the loopback interface of
+// the test program's own network namespace: what counts is the source
+// address, not the interface.
+TEST_F(RequestServer, AViewRequestIsAnsweredToLoopbackOnly)
+{
+    zq::ViewTexts texts{"12", "OS", "pc-7", "10.0.0.7", "90%/30s", "10.0.0.1", std::string("c\0\r\n", 4)};
+    server->setViewSource([&texts] { return texts; });
+    recording::clearTrace();
+    ask("VIEW_REQUEST 0");
+    std::vector<std::string> trace = recording::traceTexts();
+    ASSERT_GE(trace.size(), 9u);
+    EXPECT_EQ(std::vector<std::string>(trace.begin() + 5, trace.begin() + 9),
+              (std::vector<std::string>{"VIEW_REQUEST", "UdpZqServer::decodeZqMessage",
+                                        "UdpZqServer::handle_VIEW_REQUEST", "UdpZqMessage::~UdpZqMessage"}));
+    std::vector<char> buffer(zq::DatagramBuffer::kSize);
+    std::size_t length = 0;
+    boost::system::error_code result;
+    udp::endpoint from;
+    ASSERT_TRUE(receiveOne(io, client, boost::asio::buffer(buffer), from, length, result));
+    std::optional<zq::ViewReply> reply = zq::parseViewReply(buffer.data(), length);
+    EXPECT_TRUE(reply && reply->texts == texts);
+
+    if (std::system("ip addr add 10.99.0.1/32 dev lo") != 0)
+        GTEST_SKIP() << "no network namespace of our own to add a non-loopback address to";
+    udp::socket stranger(io, udp::endpoint(boost::asio::ip::make_address_v4("10.99.0.1"), 0));
+    udp::endpoint serverThere(boost::asio::ip::make_address_v4("10.99.0.1"), server->port());
+    for (const std::string& bytes : {std::string("VIEW_REQUEST 0"), std::string("STATUS_REQUEST ")}) {
+        const std::size_t before = recording::traceCount(kHandled);
+        stranger.send_to(boost::asio::buffer(bytes), serverThere);
+        ASSERT_TRUE(runUntil(io, [&] { return recording::traceCount(kHandled) > before; }));
+    }
+    // The status reply is the first to arrive: no view reply went before it.
+    ASSERT_TRUE(receiveOne(io, stranger, boost::asio::buffer(buffer), from, length, result));
+    EXPECT_EQ(std::string(buffer.data(), length).rfind("<status>", 0), 0u);
+    EXPECT_EQ(recording::traceCount("UdpZqServer::handle_VIEW_REQUEST"), 1u);
 }

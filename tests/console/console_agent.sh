@@ -14,8 +14,10 @@
 #      service's creation marks, prints no unchanged value twice, and SIGTERM,
 #      SIGINT and SIGHUP each stop it with exit code 0;
 #   b  on a terminal, Enter stops it with exit code 0;
-#   c  a second copy exits with code 1 and says why on standard error while
-#      the first goes on;
+#   c  a second copy is a view of the first: it shows the first's fields and
+#      event lines (a multicast text received by the first among them), holds
+#      no port, and SIGTERM or Enter on a terminal end the view only, with
+#      exit code 0, while the first goes on answering status requests;
 #   d  a received multicast text with control characters shows escaped in
 #      its event line;
 #   e  the systemd unit passes systemd-analyze verify, and the agent starts
@@ -197,7 +199,7 @@ done
 
 # ---- b: Enter on a terminal
 if command -v python3 >/dev/null 2>&1; then
-    timeout 60 python3 - "$AGENT" "$TMP/pty.out" >"$TMP/pty.result" 2>&1 <<'EOF'
+    cat >"$TMP/pty_enter.py" <<'EOF'
 # Runs the agent on a pseudo-terminal, waits for its state, types Enter and
 # reports the exit code. Every wait is bounded.
 import os, pty, select, signal, sys, time
@@ -253,6 +255,7 @@ if os.WIFEXITED(status):
     finish(0 if os.WEXITSTATUS(status) == 0 else 1, "exit code %d" % os.WEXITSTATUS(status))
 finish(1, "ended by signal %d" % os.WTERMSIG(status))
 EOF
+    timeout 60 python3 "$TMP/pty_enter.py" "$AGENT" "$TMP/pty.out" >"$TMP/pty.result" 2>&1
     rc=$?
     check "b Enter on a terminal stops the agent with exit code 0" "$rc" "$(cat "$TMP/pty.result")"
     [ $rc -eq 0 ] || show "$TMP/pty.out"
@@ -264,13 +267,38 @@ fi
 start_agent first
 first=$AGENT_PID
 if wait_until 15 agent_ready "$TMP/first.out"; then
-    timeout 30 "$AGENT" </dev/null >"$TMP/second.out" 2>"$TMP/second.err"
-    rc=$?
-    check "c a second copy exits with code 1" "$([ $rc -eq 1 ]; echo $?)" "exit: $rc"
-    check "c the second copy says on standard error that it could not start because of port 45654" \
-        "$(grep -aqE 'could not start.*45654' "$TMP/second.err"; echo $?)" \
-        "$(grep -av '^\(==>\|<==\|<>\)' "$TMP/second.err" | tail -n 3 | tr '\n' '|')"
-    check "c the second copy shows no dialog" "$(! grep -aq '^OS Description:' "$TMP/second.out"; echo $?)"
+    start_agent second
+    second=$AGENT_PID
+    cloud_text='beaconCfgAlarm<srvIpAddr>10.20.30.40</srvIpAddr>'
+    if wait_until 15 agent_ready "$TMP/second.out"; then
+        pass "c a second copy shows the first copy's state and its creation marks"
+        timeout 10 "$PEER" config --group cloud --raw "$cloud_text" >"$TMP/send0.out" 2>&1 ||
+            fail "c the multicast text is sent" "$(cat "$TMP/send0.out")"
+        wait_until 5 has_line "$TMP/second.out" "Cloud: 10.20.30.40"
+        check "c the view shows the cloud server that the first copy received" \
+            "$(has_line "$TMP/second.out" "Cloud: 10.20.30.40"; echo $?)"
+        check "c the view shows the first copy's event line of the received text" \
+            "$(has_line "$TMP/second.out" "Event:  MulticastRX= $cloud_text"; echo $?)"
+        check "c the view shows the first copy's OS description" \
+            "$([ "$(grep -a '^OS Description: ' "$TMP/second.out")" = "$(grep -a '^OS Description: ' "$TMP/first.out")" ]
+                echo $?)"
+        check "c the view runs no service of its own" \
+            "$(! grep -aq 'ZqServer::ZqServer' "$TMP/second.err"; echo $?)"
+    else
+        fail "c a second copy shows the first copy's state within 15 s" \
+            "alive: $(alive "$second" && echo yes || echo no)"
+        show "$TMP/second.out"
+        show "$TMP/second.err"
+    fi
+    stop_agent "$second" TERM
+    check "c SIGTERM ends the view with exit code 0" "$([ "$STOP_RC" = 0 ]; echo $?)" "exit: $STOP_RC"
+    if [ -f "$TMP/pty_enter.py" ]; then
+        timeout 60 python3 "$TMP/pty_enter.py" "$AGENT" "$TMP/pty-view.out" >"$TMP/pty-view.result" 2>&1
+        rc=$?
+        check "c Enter on a terminal ends a view with exit code 0" "$rc" "$(cat "$TMP/pty-view.result")"
+        check "c the view on the terminal showed the first copy's cloud server" \
+            "$(grep -aq 'Cloud: 10.20.30.40' "$TMP/pty-view.out"; echo $?)"
+    fi
     check "c the first copy keeps running" "$(alive "$first"; echo $?)"
     # The first copy still answers status requests on its port.
     timeout 10 "$PEER" status 127.0.0.1 --timeout-ms 3000 >"$TMP/status.reply" 2>"$TMP/status.err"

@@ -7,11 +7,14 @@
 //     holds "STATUS_REQUEST " but not "BEACON_CFG_ALARM ", and it is the
 //     status document byte for byte, sent from the server's port, with one
 //     fresh CPU sample (the sampler writes each sample to standard error);
+//     or when the text, holding neither, is a well-formed view request (the
+//     client is on loopback), and it is a well-formed view reply to it;
 //   - the trace of the datagram is the documented sequence;
 //   - the server takes the next datagram afterwards.
 #include <algorithm>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -21,6 +24,7 @@
 #include "fuzz/fuzz_support.h"
 #include "hostinfo/os_description.h"
 #include "net/udp_zq_server.h"
+#include "net/view_protocol.h"
 
 namespace {
 
@@ -61,7 +65,8 @@ std::string traced(const std::string& text)
 
 // The trace that handling taken bytes (of which text is the part up to the
 // first zero byte) must produce.
-std::vector<std::string> expectedTrace(std::size_t taken, const std::string& text, bool beacon, bool status)
+std::vector<std::string> expectedTrace(std::size_t taken, const std::string& text, bool beacon, bool status,
+                                       bool view)
 {
     Harness& h = *gHarness;
     std::vector<std::string> lines = {
@@ -81,6 +86,9 @@ std::vector<std::string> expectedTrace(std::size_t taken, const std::string& tex
                                            "UdpZqServer::handle_STATUS_REQUEST",
                                            traced("remote_endpoint_=" + h.clientFrom + "\n"),
                                            "UdpZqMessage::~UdpZqMessage"});
+            } else if (view) {
+                lines.insert(lines.end(), {"VIEW_REQUEST", "UdpZqServer::decodeZqMessage",
+                                           "UdpZqServer::handle_VIEW_REQUEST", "UdpZqMessage::~UdpZqMessage"});
             }
         }
     }
@@ -101,6 +109,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
     planthost::scriptCpu();
     fakecpu::setDefaultValue(kCpu);
     h.server = std::make_unique<zq::UdpZqServer>(h.io, 0);
+    h.server->setViewSource([] { return zq::ViewTexts{"42", "OS", "pc", "", "", "", ""}; });
     h.serverEndpoint = udp::endpoint(boost::asio::ip::address_v4::loopback(), h.server->port());
     h.client.open(udp::v4());
     h.client.bind(udp::endpoint(boost::asio::ip::address_v4::loopback(), 0));
@@ -133,9 +142,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const bool beacon = text.find("BEACON_CFG_ALARM ") != std::string::npos;
     const bool status = text.find("STATUS_REQUEST ") != std::string::npos;
     const bool answered = taken > 10 && !beacon && status;
+    const std::optional<std::uint64_t> viewFrom = zq::parseViewRequest(text);
+    const bool view = taken > 10 && !beacon && !status && viewFrom.has_value();
 
     const std::vector<std::string> texts = recording::traceTexts();
-    const std::vector<std::string> expected = expectedTrace(taken, text, beacon, status);
+    const std::vector<std::string> expected = expectedTrace(taken, text, beacon, status, view);
     if (texts != expected) {
         std::string both;
         for (const std::string& t : texts)
@@ -147,7 +158,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     // The reply, if any, was sent before the handler returned: it is in the
     // client's queue now.
-    std::vector<char> buffer(4096);
+    std::vector<char> buffer(65536);
     udp::endpoint from;
     boost::system::error_code error;
     std::size_t n = h.client.receive_from(boost::asio::buffer(buffer), from, 0, error);
@@ -156,6 +167,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FUZZ_CHECK(from == h.serverEndpoint, "the reply came from another port: " + what);
         FUZZ_CHECK(std::string(buffer.data(), n) == h.reply,
                    "reply [" + fuzz::printable(std::string(buffer.data(), n)) + "]: " + what);
+        n = h.client.receive_from(boost::asio::buffer(buffer), from, 0, error);
+    } else if (view) {
+        FUZZ_CHECK(!error, "no reply to a view request: " + error.message() + ": " + what);
+        std::optional<zq::ViewReply> reply = zq::parseViewReply(buffer.data(), n);
+        FUZZ_CHECK(reply && reply->asked == *viewFrom && reply->texts.cpuUsage == "42",
+                   "view reply [" + fuzz::printable(std::string(buffer.data(), n)) + "]: " + what);
         n = h.client.receive_from(boost::asio::buffer(buffer), from, 0, error);
     }
     FUZZ_CHECK(error == boost::asio::error::would_block, "an unexpected reply: " + what);

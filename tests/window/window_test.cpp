@@ -3,8 +3,10 @@
 // from the template and what the first refreshes put into it, asks the agent
 // for its status over UDP, and ends it in each of the ways a user can: the
 // Exit button, the Enter key, the Escape key and the close box. A second copy
-// started beside a running one must say that it could not start and exit
-// with code 1. The program's resources are checked in the file itself.
+// started beside a running one must be a view of it, whose Exit leaves the
+// first running; a copy started while another program holds the request port
+// must say that it could not start and exit with code 1. The program's
+// resources are checked in the file itself.
 //
 //   window_test.exe WATCHDOG.EXE [SCREENSHOT.PNG]
 //
@@ -14,6 +16,8 @@
 // terminated. Prints one PASS or FAIL line per check and a summary line, and
 // exits with 1 when any check failed.
 #include "window/agent_window.h"
+
+#include <algorithm>
 
 namespace {
 
@@ -526,8 +530,8 @@ void runOnce(const std::wstring& exe, Ending ending, bool full, const std::wstri
     checkEnds(agent, dialog, ending, run);
 }
 
-// A second copy beside a running one cannot take the request port: it tells
-// the user so in a message box and exits with code 1; the first one runs on.
+// A second copy beside a running one is a view of it: the same window, with
+// the first copy's fields and event lines; its Exit ends the view only.
 void runSecondCopy(const std::wstring& exe)
 {
     std::string run = "run 'second copy'";
@@ -537,28 +541,69 @@ void runSecondCopy(const std::wstring& exe)
     HWND dialog = waitForWindow(first, true, 20000);
     if (!check(dialog != nullptr, run + ": the first copy's window appears within 20 s", first.state()))
         return;
+    waitForRefresh(dialog, 10000);
 
     Agent second(exe);
     if (!check(second.started(), run + ": the second copy starts"))
         return;
-    HWND box = waitForWindow(second, false, 20000);
-    if (check(box != nullptr, run + ": the second copy shows a message box within 20 s", second.state())) {
-        std::string text;
-        for (HWND child = GetWindow(box, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT))
-            if (className(child) == "Static")
-                text += windowText(child) + " ";
-        check(text.find("could not start") != std::string::npos && text.find("45654") != std::string::npos,
-              run + ": the message box says the watch dog could not start and names port 45654", quoted(text));
-        check(waitForWindow(second, true, 0) == nullptr, run + ": the second copy shows no main dialog");
-        PostMessageW(box, WM_COMMAND, IDOK, 0);
+    HWND view = waitForWindow(second, true, 20000);
+    if (check(view != nullptr, run + ": the second copy shows the window within 20 s", second.state())) {
+        check(waitForRefresh(view, 10000), run + ": the view's first refresh fills the CPU field");
+        std::string os = itemText(dialog, 1002);
+        check(!os.empty() && itemText(view, 1002) == os, run + ": the view shows the first copy's OS description",
+              quoted(itemText(view, 1002)) + " vs " + quoted(os));
+        // The first copy's event list was drained by its own window; the
+        // view has the lines from the agent's history.
+        std::vector<std::string> lines = listLines(GetDlgItem(view, kListId));
+        std::string all;
+        for (const std::string& line : lines)
+            all += quoted(line) + " ";
+        check(std::find(lines.begin(), lines.end(), " BEFORE new zq::ZqServer()") != lines.end(),
+              run + ": the view's list holds the first copy's creation marks", all);
+        checkEnds(second, view, Ending::ExitButton, run + " (view)");
+    } else {
+        second.waitExit(1000);
     }
-    long code = second.waitExit(10000);
-    check(code == 1, run + ": the second copy exits with code 1 once its message box is closed",
-          code == -1 ? "still running" : "exit code " + std::to_string(code));
 
     check(first.running() && IsWindow(dialog), run + ": the first copy still runs");
     check(startsWith(askStatus(), "<status><ipAddr>"), run + ": the first copy still answers status requests");
     checkEnds(first, dialog, Ending::ExitButton, run);
+}
+
+// A program that holds the request port without answering views: the agent
+// cannot start, tells the user so in a message box and exits with code 1.
+void runHeldPort(const std::wstring& exe)
+{
+    std::string run = "run 'port held'";
+    SOCKET holder = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+    sockaddr_in port = {};
+    port.sin_family = AF_INET;
+    port.sin_port = htons(45654);
+    port.sin_addr.s_addr = htonl(INADDR_ANY);
+    if (!check(holder != INVALID_SOCKET &&
+                   bind(holder, reinterpret_cast<const sockaddr*>(&port), sizeof port) == 0,
+               run + ": the test holds port 45654")) {
+        closesocket(holder);
+        return;
+    }
+    Agent agent(exe);
+    if (check(agent.started(), run + ": the agent starts")) {
+        HWND box = waitForWindow(agent, false, 20000);
+        if (check(box != nullptr, run + ": the agent shows a message box within 20 s", agent.state())) {
+            std::string text;
+            for (HWND child = GetWindow(box, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT))
+                if (className(child) == "Static")
+                    text += windowText(child) + " ";
+            check(text.find("could not start") != std::string::npos && text.find("45654") != std::string::npos,
+                  run + ": the message box says the watch dog could not start and names port 45654", quoted(text));
+            check(waitForWindow(agent, true, 0) == nullptr, run + ": the agent shows no main dialog");
+            PostMessageW(box, WM_COMMAND, IDOK, 0);
+        }
+        long code = agent.waitExit(10000);
+        check(code == 1, run + ": the agent exits with code 1 once its message box is closed",
+              code == -1 ? "still running" : "exit code " + std::to_string(code));
+    }
+    closesocket(holder);
 }
 
 }  // namespace
@@ -589,6 +634,7 @@ int main(int argc, char** argv)
     runOnce(exe, Ending::EscapeKey, false, std::wstring());
     runOnce(exe, Ending::CloseBox, false, std::wstring());
     runSecondCopy(exe);
+    runHeldPort(exe);
 
     WSACleanup();
     std::printf("window-test: %d passed, %d failed\n", gPassed, gFailed);
