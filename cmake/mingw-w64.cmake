@@ -13,3 +13,6 @@ set(CMAKE_CROSSCOMPILING_EMULATOR /usr/lib/wine/wine64)
 # Boost is header-only for the parts the agent uses: the cross-build takes the
 # build machine's headers (see the top-level CMakeLists for how).
 set(Boost_INCLUDE_DIR /usr/include CACHE PATH "Boost headers")
+# The binutils that split the debug information off the program.
+set(CMAKE_OBJCOPY x86_64-w64-mingw32-objcopy)
+set(CMAKE_STRIP x86_64-w64-mingw32-strip)

@@ -1,36 +1,41 @@
 #!/usr/bin/env bash
-# watchdog.msi under Wine, the way a fleet deploys it: a silent installation,
-# the installed program started as the logon start would start it and asked
-# for its status, a silent upgrade by a later version, and a silent
-# uninstallation that leaves nothing behind.
+# watchdog.msi under Wine, the way a fleet deploys it: a silent installation
+# over the older Run-key layout, which leaves the service running with nobody
+# starting the program; views of it (SERVICE_VIEWS), net stop and its exit
+# code, its event-log entries; a silent upgrade by a later version; and a
+# silent uninstallation that leaves nothing behind.
 #
-#   msi_install.sh WATCHDOG.MSI WATCHDOG.EXE PEER.EXE WATCHDOG.WXS ICON
+#   msi_install.sh WATCHDOG.MSI WATCHDOG.EXE PEER.EXE WATCHDOG.WXS ICON SERVICE_VIEWS.EXE
 #
 # WATCHDOG.EXE is the program the MSI was built from, PEER.EXE the Windows
 # watchdog-peer; the source (WATCHDOG.WXS and ICON) makes the later version
-# with wixl. Runs in the test command's Windows suite (WINEPREFIX, DISPLAY of
-# a virtual X server, a private network namespace of loopback only); skipped
-# (77) elsewhere. The installed agent joins its multicast groups as soon as it
-# starts, so a namespace with more than loopback is refused.
+# with wixl, run_key_layout.wxs the older. Runs in the test command's Windows
+# suite (WINEPREFIX, DISPLAY of a virtual X server, a private network
+# namespace of loopback only); skipped (77) elsewhere. The installed agent
+# joins its multicast groups as soon as it starts, so a namespace with more
+# than loopback is refused.
 #
 # The test works on a copy of the Wine prefix, with a Wine server of its own,
 # and deletes the copy at the end: the prefix of the suite stays exactly as
 # it was, whatever happens here. Wine's shell-link helper is off, so no menu
 # entry reaches the desktop outside the prefix.
 #
-# Wine's netsh accepts "advfirewall" and does nothing, so the firewall rule
-# itself cannot be seen here: the test checks that the installer ran its
-# deferred actions that add the rule (on installation) and delete it (on
-# removal), and that they did not fail the installation.
+# Wine's netsh and sc accept "advfirewall" and "failure" and keep nothing,
+# its services run as the installing user, its ReportEventW stores nothing:
+# the test checks that the installer's deferred actions ran, reads the
+# account from the service's key, and reads the event-log entries in Wine's
+# eventlog debug channel, which the services inherit from the first process.
 set -u
 source "$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")/../lib/common.sh"
 
-usage="usage: msi_install.sh WATCHDOG.MSI WATCHDOG.EXE PEER.EXE WATCHDOG.WXS ICON"
+usage="usage: msi_install.sh WATCHDOG.MSI WATCHDOG.EXE PEER.EXE WATCHDOG.WXS ICON SERVICE_VIEWS.EXE"
 MSI=$(readlink -f "${1:?$usage}")
 EXE=$(readlink -f "${2:?$usage}")
 PEER=$(readlink -f "${3:?$usage}")
 WXS=$(readlink -f "${4:?$usage}")
 ICON=$(readlink -f "${5:?$usage}")
+VIEWS=$(readlink -f "${6:?$usage}")
+OLD_WXS="$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")/run_key_layout.wxs"
 WINE=/usr/lib/wine/wine64
 WINESERVER=/usr/lib/wine/wineserver
 
@@ -38,6 +43,9 @@ PRODUCT="Brindlemoor Win32 Watch Dog"
 RUN_KEY='HKLM\Software\Microsoft\Windows\CurrentVersion\Run'
 INSTALL_DIR="Program Files/Brindlemoor Watch Dog"
 SHORTCUT="$PRODUCT.lnk"
+SERVICE=BrindlemoorWatchDog
+SERVICE_KEY="HKLM\\SYSTEM\\CurrentControlSet\\Services\\$SERVICE"
+EVENT_SOURCE_KEY='HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application\Brindlemoor Watch Dog'
 
 for tool in "$WINE" "$WINESERVER"; do
     [ -x "$tool" ] || { echo "msi: skipped: $tool is missing"; exit $SKIP; }
@@ -54,7 +62,7 @@ if [ "$(ip -o link show 2>/dev/null | grep -vc ': lo:')" -ne 0 ]; then
         "the multicast groups of this machine's network)"
     exit $SKIP
 fi
-for file in "$MSI" "$EXE" "$PEER" "$WXS" "$ICON"; do
+for file in "$MSI" "$EXE" "$PEER" "$WXS" "$ICON" "$VIEWS" "$OLD_WXS"; do
     [ -f "$file" ] || { echo "msi: FAIL: no such file: $file"; exit 1; }
 done
 
@@ -63,11 +71,9 @@ SUITE_PREFIX=$WINEPREFIX
 export WINEPREFIX="$TMP/prefix"
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:+$WINEDLLOVERRIDES;}winemenubuilder.exe=d"
-AGENT_PID=
 
 cleanup() {
     trap - EXIT INT TERM
-    [ -n "$AGENT_PID" ] && signal_child KILL "$AGENT_PID"
     [ -n "${LIMIT_PID:-}" ] && signal_child TERM "$LIMIT_PID"
     # The Wine server of the copy, and with it every process of the copy.
     [ -d "$WINEPREFIX" ] && timeout 30 "$WINESERVER" -k >/dev/null 2>&1
@@ -77,7 +83,7 @@ cleanup() {
 trap cleanup EXIT
 trap 'echo "msi: interrupted"; exit 130' INT
 
-start_time_limit "${MSI_TIME_LIMIT:-280}" 'echo "msi: $PASSED passed, $FAILED failed"; exit 1'
+start_time_limit "${MSI_TIME_LIMIT:-440}" 'echo "msi: $PASSED passed, $FAILED failed"; exit 1'
 
 # ------------------------------------------------------------------ helpers
 
@@ -98,10 +104,10 @@ snapshot_files() {
         -o -printf '%y %p\n' | sort)
 }
 
-# The machine's and the user's software keys, as text.
+# The machine's and the user's software keys and the services' keys, as text.
 registry_text() {
     local key
-    for key in 'HKLM\Software' 'HKCU\Software'; do
+    for key in 'HKLM\Software' 'HKCU\Software' 'HKLM\SYSTEM\CurrentControlSet\Services'; do
         rm -f "$TMP/export.reg"
         timeout 60 "$WINE" reg export "$key" "$(windows_path "$TMP/export.reg")" /y >/dev/null 2>&1
         iconv -f UTF-16 -t UTF-8 "$TMP/export.reg" 2>/dev/null
@@ -132,6 +138,36 @@ packed_guid() {
     printf '%s' "$out"
 }
 
+# The service's status as sc prints it, one "FIELD=value" line each
+# (STATE=RUNNING, WIN32_EXIT_CODE=0, ...); nothing when there is no service.
+service_status() {
+    timeout 30 "$WINE" sc query "$SERVICE" 2>/dev/null | tr -d '\r' |
+        sed -n -e 's/^ *STATE *: *[0-9a-f]* *\([A-Z_]*\).*/STATE=\1/p' \
+            -e 's/^ *\([A-Z0-9_]*EXIT_CODE\) *: *\([0-9]*\).*/\1=\2/p'
+}
+
+# wait_service STATE SECONDS: polls until the service is in STATE.
+wait_service() {
+    local deadline=$(($(now_ms) + $2 * 1000))
+    until service_status | grep -qx "STATE=$1"; do [ "$(now_ms)" -lt "$deadline" ] || return 1; sleep 0.5; done
+}
+
+# status_reply SECONDS: the agent's <status> reply on 127.0.0.1:45654,
+# asked again until it comes or SECONDS pass.
+status_reply() {
+    local reply= deadline=$(($(now_ms) + $1 * 1000))
+    while [ "$(now_ms)" -lt "$deadline" ] && [[ $reply != *"<status>"*"</status>"* ]]; do
+        reply=$(timeout 20 "$WINE" "$PEER" status 127.0.0.1 --timeout-ms 1000 2>/dev/null | tr -d '\r')
+    done
+    printf '%s' "$reply"
+}
+
+# reg_value KEY NAME: a registry value's data as reg query prints it.
+reg_value() {
+    timeout 60 "$WINE" reg query "$1" /v "$2" /reg:64 2>/dev/null | tr -d '\r' |
+        sed -n "s/^ *$2 *REG_[A-Z_]* *//p"
+}
+
 msi_property() {
     msiinfo export "$1" Property 2>/dev/null | tr -d '\r' | awk -F '\t' -v p="$2" '$1 == p {print $2}'
 }
@@ -150,7 +186,9 @@ if ! cp -a "$SUITE_PREFIX" "$WINEPREFIX"; then
     exit 1
 fi
 # Start the copy's Wine server and let it settle before the first snapshot.
-timeout 120 "$WINE" reg query 'HKLM\Software' /ve >/dev/null 2>&1
+# Its first process starts Wine's service manager, which passes the eventlog
+# debug channel and this standard error on to the services it starts.
+WINEDEBUG=-all,+eventlog timeout 120 "$WINE" reg query 'HKLM\Software' /ve >/dev/null 2>"$TMP/system.log"
 snapshot_files >"$TMP/before.files"
 registry_text >"$TMP/before.reg"
 
@@ -161,47 +199,79 @@ check "the MSI is version 1.0.0.4 of \"$PRODUCT\", per machine, with an upgrade 
         [ "$(msi_property "$MSI" ALLUSERS)" = 1 ] && [ -n "$UPGRADE_CODE" ] && [ -n "$PRODUCT_CODE" ]; echo $?)" \
     "$(msiinfo export "$MSI" Property 2>&1 | tr '\r\n' '  ')"
 
-# ---- silent installation
+# ---- the older layout: the desktop program, started at every logon
+mkdir -p "$TMP/older"
+cp "$EXE" "$TMP/older/watchdog.exe"
+(cd "$TMP/older" && wixl --arch x64 -D Version=1.0.0.3 -D ExePath=watchdog.exe -o watchdog-1.0.0.3.msi "$OLD_WXS" \
+    >"$TMP/wixl-older.out" 2>&1)
+OLDER="$TMP/older/watchdog-1.0.0.3.msi"
+OLDER_CODE=$(msi_property "$OLDER" ProductCode)
+msiexec /i "$OLDER" "$TMP/older.log"
+rc=$?
+run=$(run_value)
+check "the older layout (1.0.0.3) installs, with the logon start in $RUN_KEY and no service" \
+    "$([ $rc -eq 0 ] && [ "$run" = "\"C:\\Program Files\\Brindlemoor Watch Dog\\watchdog.exe\"" ] &&
+        [ -z "$(service_status)" ]; echo $?)" "exit $rc, run: [$run], $(cat "$TMP/wixl-older.out")"
+
+# ---- silent installation over it
 msiexec /i "$MSI" "$TMP/install.log"
 rc=$?
-check "msiexec /i watchdog.msi /qn succeeds" "$rc" "exit $rc"
+check "msiexec /i watchdog.msi /qn succeeds over the older layout" "$rc" "exit $rc"
+uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
+check "the older layout is replaced: 1.0.0.3 is no longer listed, and $RUN_KEY holds no logon start" \
+    "$(! timeout 60 "$WINE" reg query "$uninstall_key\\$OLDER_CODE" /reg:64 >/dev/null 2>&1 && [ -z "$(run_value)" ]; echo $?)" \
+    "run: [$(run_value)]"
 installed_exe="$WINEPREFIX/drive_c/$INSTALL_DIR/watchdog.exe"
-check "watchdog.exe is installed in $INSTALL_DIR, byte for byte the built program" \
-    "$(cmp -s "$EXE" "$installed_exe"; echo $?)" "$(ls -la "$WINEPREFIX/drive_c/$INSTALL_DIR" 2>&1 | tr '\n' ' ')"
+check "watchdog.exe is installed in $INSTALL_DIR, byte for byte the built program, without debug information" \
+    "$(cmp -s "$EXE" "$installed_exe" && [ "$(stat -c %s "$installed_exe")" -lt 4000000 ]; echo $?)" \
+    "$(ls -la "$WINEPREFIX/drive_c/$INSTALL_DIR" 2>&1 | tr '\n' ' ')"
 shortcut=$(find_shortcut)
 check "a Start-menu shortcut \"$SHORTCUT\" is installed" "$([ -n "$shortcut" ]; echo $?)"
-[ -n "$shortcut" ] && echo "msi: the shortcut: ${shortcut#"$WINEPREFIX/"}"
-run=$(run_value)
-check "every user's logon starts the program: $RUN_KEY holds \"$PRODUCT\"" \
-    "$([ "$run" = "\"C:\\Program Files\\Brindlemoor Watch Dog\\watchdog.exe\"" ]; echo $?)" "value: [$run]"
 check "the installer ran its firewall actions (delete a stale rule, add the rule) without failing" \
     "$(ran FirewallRuleClear "$TMP/install.log" && ran FirewallRuleAdd "$TMP/install.log"; echo $?)" \
     "$(grep -a 'Firewall' "$TMP/install.log" | tr '\n' '|')"
-echo "msi: NOTE: Wine's netsh has no working advfirewall (it accepts the command and does nothing);" \
-    "the rule itself is not checked here"
+check "the installer installed and started the service and set its restart after a failure" \
+    "$(ran InstallServices "$TMP/install.log" && ran ServiceRecovery "$TMP/install.log" &&
+        ran StartServices "$TMP/install.log"; echo $?)" \
+    "$(grep -a 'Service' "$TMP/install.log" | tr '\n' '|' | tail -c 600)"
+image=$(reg_value "$SERVICE_KEY" ImagePath)
+check "the service $SERVICE runs the installed program at boot as NT AUTHORITY\\LocalService" \
+    "$([[ $image == *'C:\Program Files\Brindlemoor Watch Dog\watchdog.exe'* ]] &&
+        [ "$(reg_value "$SERVICE_KEY" Start)" = 0x2 ] && [ "$(reg_value "$SERVICE_KEY" ObjectName)" = 'NT AUTHORITY\LocalService' ] &&
+        [ "$(reg_value "$SERVICE_KEY" DisplayName)" = "$PRODUCT" ]; echo $?)" \
+    "image: [$image], start: [$(reg_value "$SERVICE_KEY" Start)], account: [$(reg_value "$SERVICE_KEY" ObjectName)]"
+check "the event source \"Brindlemoor Watch Dog\" names the program's message table" \
+    "$([ "$(reg_value "$EVENT_SOURCE_KEY" EventMessageFile)" = 'C:\Program Files\Brindlemoor Watch Dog\watchdog.exe' ] &&
+        [ "$(reg_value "$EVENT_SOURCE_KEY" TypesSupported)" = 0x7 ]; echo $?)" \
+    "file: [$(reg_value "$EVENT_SOURCE_KEY" EventMessageFile)], types: [$(reg_value "$EVENT_SOURCE_KEY" TypesSupported)]"
+echo "msi: NOTE: Wine's netsh has no working advfirewall and its sc keeps no failure actions (each accepts the" \
+    "command and does nothing); Wine runs every service as the installing user"
 
-# ---- the installed program, started the way the logon start starts it
-program=${run//\"/}
-if [ -n "$program" ]; then
-    "$WINE" "$program" >"$TMP/agent.out" 2>&1 &
-    AGENT_PID=$!
-    reply=
-    deadline=$(($(now_ms) + 40000))
-    while [ "$(now_ms)" -lt "$deadline" ]; do
-        reply=$(timeout 20 "$WINE" "$PEER" status 127.0.0.1 --timeout-ms 1000 2>/dev/null | tr -d '\r')
-        [[ $reply == *"<status>"* ]] && break
-        is_child "$AGENT_PID" || break
-        sleep 0.5
-    done
-    check "the installed program starts and answers a status request on 127.0.0.1:45654" \
-        "$([[ $reply == *"<status>"*"</status>"* ]]; echo $?)" \
-        "alive: $(is_child "$AGENT_PID" && echo yes || echo no), reply: [$(head -c 200 <<<"$reply" | tr '\n' ' ')]" \
-        "its output: $(tail -c 400 "$TMP/agent.out" | tr '\n\r' '  ')"
-    stop_child "$AGENT_PID"
-    AGENT_PID=
-else
-    fail "the installed program starts and answers a status request on 127.0.0.1:45654" "no logon start to run"
-fi
+# ---- the service, with nobody starting the program
+wait_service RUNNING 30
+reply=$(status_reply 30)
+check "nobody starts the program: the service runs and answers a status request on 127.0.0.1:45654" \
+    "$([[ $reply == *"<status>"*"</status>"* ]] && service_status | grep -qx STATE=RUNNING; echo $?)" \
+    "$(service_status | tr '\n' ' '), reply: [$(head -c 200 <<<"$reply" | tr '\n' ' ')]"
+
+# ---- views of the service: a configuration shows in views opened after
+# it; two at once; Exit closes a view only; net stop, which an open view
+# reports, ends the service with exit code 0.
+timeout 20 "$WINE" "$PEER" config --group orvane --interface 127.0.0.1 --server-port 40001 \
+    --cpu-percent 90 --alarm-seconds 30 127.0.0.1 >/dev/null 2>&1
+timeout 150 "$WINE" "$VIEWS" "$installed_exe" 2>&1 | tr -d '\r' >"$TMP/views.out"
+sed 's/^/msi: views: /' "$TMP/views.out"
+PASSED=$((PASSED + $(grep -c '^PASS: ' "$TMP/views.out"))) FAILED=$((FAILED + $(grep -c '^FAIL: ' "$TMP/views.out")))
+grep -q '^service-views: ' "$TMP/views.out" || fail "the views' test runs to its end" "$(tail -c 300 "$TMP/views.out")"
+status=$(service_status | tr '\n' ' ')
+check "after net stop the service is stopped with exit code 0" \
+    "$([[ $status == *"STATE=STOPPED WIN32_EXIT_CODE=0 "* ]]; echo $?)" "$status"
+
+# ---- the service's entries for the Windows event log
+events=$(grep -a 'eventlog:ReportEventW' "$TMP/system.log")
+check "the service wrote its event list to the event log: the start marks and the configuration received" \
+    "$(grep -q 'L" AFTER new zq::ZqServer()"' <<<"$events" && grep -q 'MulticastRX= .*beaconCfgAlarm' <<<"$events"; echo $?)"
+echo "msi: the service's $(wc -l <<<"$events") event-log entries begin:" && head -n 3 <<<"$events" | sed 's/^/msi:   /'
 
 # ---- a later version replaces this one (the same upgrade code)
 mkdir -p "$TMP/later"
@@ -215,14 +285,17 @@ LATER_CODE=$(msi_property "$LATER" ProductCode)
 if [ -f "$LATER" ] && [ "$(msi_property "$LATER" UpgradeCode)" = "$UPGRADE_CODE" ]; then
     msiexec /i "$LATER" "$TMP/upgrade.log"
     rc=$?
-    uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
     old_listed=$(timeout 60 "$WINE" reg query "$uninstall_key\\$PRODUCT_CODE" /reg:64 >/dev/null 2>&1; echo $?)
     new_version=$(timeout 60 "$WINE" reg query "$uninstall_key\\$LATER_CODE" /v DisplayVersion /reg:64 2>/dev/null |
         tr -d '\r' | sed -n 's/.*REG_SZ *//p')
     check "a silent installation of version 1.0.0.5 replaces 1.0.0.4 (the major-upgrade rule)" \
         "$([ $rc -eq 0 ] && [ "$old_listed" != 0 ] && [ "$new_version" = 1.0.0.5 ] && [ -f "$installed_exe" ] &&
-            [ "$(run_value)" = "$run" ]; echo $?)" \
+            [ -z "$(run_value)" ]; echo $?)" \
         "exit $rc, 1.0.0.4 still listed: $([ "$old_listed" = 0 ] && echo yes || echo no), 1.0.0.5 listed as [$new_version]"
+    wait_service RUNNING 30
+    check "after the upgrade the service runs and answers" \
+        "$([[ $(status_reply 30) == *"<status>"* ]] && service_status | grep -qx STATE=RUNNING; echo $?)" \
+        "$(service_status | tr '\n' ' ')"
     REMOVE_MSI=$LATER
 else
     fail "a later version can be built from the same source" "$(cat "$TMP/wixl.out")"
@@ -233,10 +306,12 @@ fi
 msiexec /x "$REMOVE_MSI" "$TMP/uninstall.log"
 rc=$?
 check "msiexec /x ... /qn succeeds" "$rc" "exit $rc"
-check "the uninstallation removes the program and its folder, the shortcut and the logon start" \
+check "the uninstallation removes the program and its folder, the shortcut, the service and the event source" \
     "$([ ! -e "$installed_exe" ] && [ ! -e "$WINEPREFIX/drive_c/$INSTALL_DIR" ] && [ -z "$(find_shortcut)" ] &&
-        [ -z "$(run_value)" ]; echo $?)" \
-    "program: $([ -e "$installed_exe" ] && echo left || echo gone), shortcut: [$(find_shortcut)], run: [$(run_value)]"
+        [ -z "$(service_status)" ] && ! timeout 60 "$WINE" reg query "$SERVICE_KEY" /reg:64 >/dev/null 2>&1 &&
+        ! timeout 60 "$WINE" reg query "$EVENT_SOURCE_KEY" /reg:64 >/dev/null 2>&1; echo $?)" \
+    "program: $([ -e "$installed_exe" ] && echo left || echo gone), shortcut: [$(find_shortcut)]," \
+    "service: [$(service_status | tr '\n' ' ')]"
 check "the installer ran its firewall action (delete the rule) on removal" \
     "$(ran FirewallRuleRemove "$TMP/uninstall.log"; echo $?)" "$(grep -a 'Firewall' "$TMP/uninstall.log" | tr '\n' '|')"
 
@@ -250,8 +325,8 @@ file_changes=$(diff "$TMP/before.files" "$TMP/after.files" | grep '^[<>]' | grep
 check "the files of drive C: are as before the installation" "$([ -z "$file_changes" ]; echo $?)" \
     "$(head -n 5 <<<"$file_changes" | tr '\n' '|')"
 traces=
-for needle in Brindlemoor watchdog.exe "$PRODUCT_CODE" "$LATER_CODE" "$(packed_guid "$PRODUCT_CODE")" \
-    "$(packed_guid "$LATER_CODE")" "$(packed_guid "$UPGRADE_CODE")"; do
+for needle in Brindlemoor watchdog.exe "$PRODUCT_CODE" "$LATER_CODE" "$OLDER_CODE" "$(packed_guid "$PRODUCT_CODE")" \
+    "$(packed_guid "$LATER_CODE")" "$(packed_guid "$OLDER_CODE")" "$(packed_guid "$UPGRADE_CODE")"; do
     [ -n "$needle" ] || continue
     grep -qiF -- "$needle" "$TMP/after.reg" && ! grep -qiF -- "$needle" "$TMP/before.reg" && traces="$traces [$needle]"
 done
