@@ -159,9 +159,12 @@ void UdpZqServer::handle_receive(const boost::system::error_code& error, std::si
     // that long.
     std::size_t bytesTransferred = std::min(bytesReceived, kUnicastReceiveSize);
     if (datagramDelivered(error)) {
-        trace("RX DATA FROM=[%s]\n", endpointToText(remote_endpoint_).c_str());
-        trace("SIP RX DATA  bytes_transferred=[%i] data=[%s]\n", static_cast<int>(bytesTransferred),
-              requestText(recv_buffer_, bytesTransferred).c_str());
+        // The texts of the values are composed only for a trace that is on.
+        if (debugOutputOn()) {
+            trace("RX DATA FROM=[%s]\n", endpointToText(remote_endpoint_).c_str());
+            trace("SIP RX DATA  bytes_transferred=[%i] data=[%s]\n", static_cast<int>(bytesTransferred),
+                  requestText(recv_buffer_, bytesTransferred).c_str());
+        }
         if (bytesTransferred >= kShortestInterpreted)
             parseZqMessage(bytesTransferred);
     }
@@ -177,7 +180,8 @@ void UdpZqServer::parseZqMessage(std::size_t bytesTransferred)
     std::string text = requestText(recv_buffer_, bytesTransferred);
     if (text.empty())
         return;
-    trace("RX DATA FROM=[%s]\n", endpointToText(remote_endpoint_).c_str());
+    if (debugOutputOn())
+        trace("RX DATA FROM=[%s]\n", endpointToText(remote_endpoint_).c_str());
     // A text that holds both keywords is a configuration request.
     if (text.find(kBeaconKeyword) != std::string::npos) {
         trace("BEACON_CFG_ALARM ");
@@ -222,7 +226,8 @@ void UdpZqServer::handle_STATUS_REQUEST(std::shared_ptr<UdpZqMessage> request)
         appendElement(*reply, "cpuPercent", std::to_string(CpuUsage::getCpuTotalUsage()));
         appendElement(*reply, "os", osDescriptionText());
         *reply += "</status>";
-        trace("remote_endpoint_=[%s]\n", endpointToText(request->endpoint_).c_str());
+        if (debugOutputOn())
+            trace("remote_endpoint_=[%s]\n", endpointToText(request->endpoint_).c_str());
         socket_.send_to(boost::asio::buffer(*reply), request->endpoint_);
     });
     request.reset();
