@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <initializer_list>
+#include <malloc.h>
 #include <mutex>
 #include <pthread.h>
 #include <system_error>
@@ -45,6 +46,8 @@ struct OutputQueue::State {
     bool stop = false;
     bool finished = false;
     int flushers = 0;
+    std::size_t writtenSinceTrim = 0;
+    std::chrono::steady_clock::time_point lastWrite;
     std::thread writer;
 
     bool drained() const { return queued.empty() && !writing; }
@@ -63,6 +66,13 @@ struct OutputQueue::State {
 };
 
 namespace {
+
+// After this much output, once the queue is idle, the writer gives the C
+// library's free memory back to the system (see State::run).
+constexpr std::size_t kTrimAfterBytes = 16 * 1024;
+
+// A write within this time of the one before means output is busy.
+constexpr std::chrono::milliseconds kBusyWithin(20);
 
 // Writes all of text to fd, waiting as long as the reader makes it wait.
 // An output that fails (a closed reader, a closed descriptor) takes the rest
@@ -98,14 +108,32 @@ void OutputQueue::State::run()
         writing = true;
         lock.unlock();
         writeAll(fd, batch.data(), batch.size());
+        std::size_t lastBatch = batch.size();
         batch.clear();
         lock.lock();
         writing = false;
-        if (queued.empty())
+        writtenSinceTrim += lastBatch;
+        Clock::time_point now = Clock::now();
+        bool busy = now - lastWrite < kBusyWithin;
+        lastWrite = now;
+        if (queued.empty()) {
             idle.notify_all();
-        // Let the next texts gather, so that a busy thread's many short
-        // texts go out in few writes; a flush or the stop cuts it short.
-        if (linger.count() > 0 && !stop && flushers == 0)
+            // A burst of output comes with a burst of work (a flood of
+            // datagrams, whose texts the view drains in one go), and the C
+            // library keeps the pages that such a peak freed. At the first
+            // quiet write after a burst this idle thread gives them back.
+            if (!busy && writtenSinceTrim >= kTrimAfterBytes) {
+                writtenSinceTrim = 0;
+                lock.unlock();
+                ::malloc_trim(0);
+                lock.lock();
+            }
+        }
+        // While texts come thick and fast, let the next ones gather, so that
+        // a busy thread's many short texts go out in few writes; a flush or
+        // the stop cuts it short. An idle writer (the last write long ago)
+        // writes at once and sleeps again, at no cost in wake-ups.
+        if (busy && linger.count() > 0 && !stop && flushers == 0)
             wake.wait_for(lock, linger, [this] { return stop || flushers > 0; });
     }
     finished = true;
@@ -212,9 +240,10 @@ namespace output {
 
 namespace {
 
-// Room for bursts: a flood of requests traces about 400 bytes a reply.
-constexpr std::size_t kStandardErrorCapacity = 256 * 1024;
-constexpr std::size_t kStandardOutputCapacity = 64 * 1024;
+// Room for bursts: a flood of requests traces about 400 bytes a reply, and a
+// reader that keeps up takes a batch every millisecond or so.
+constexpr std::size_t kStandardErrorCapacity = 128 * 1024;
+constexpr std::size_t kStandardOutputCapacity = 32 * 1024;
 constexpr std::chrono::milliseconds kExitFlush(1500);
 
 std::atomic<OutputQueue*> gStandardOutput{nullptr};
