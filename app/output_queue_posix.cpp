@@ -47,7 +47,6 @@ struct OutputQueue::State {
     bool finished = false;
     int flushers = 0;
     std::size_t writtenSinceTrim = 0;
-    std::chrono::steady_clock::time_point lastWrite;
     std::thread writer;
 
     bool drained() const { return queued.empty() && !writing; }
@@ -63,15 +62,17 @@ struct OutputQueue::State {
     }
 
     void run();
+    void releaseMemory(std::unique_lock<std::mutex>& lock);
 };
 
 namespace {
 
-// After this much output, once the queue is idle, the writer gives the C
-// library's free memory back to the system (see State::run).
+// After this much output, once the queue has been idle a while, the writer
+// gives the memory of the burst back to the system (releaseMemory).
 constexpr std::size_t kTrimAfterBytes = 16 * 1024;
 
-// A write within this time of the one before means output is busy.
+// A write within this time of the one before means output is busy; this long
+// without one after a burst, it is over.
 constexpr std::chrono::milliseconds kBusyWithin(20);
 
 // Writes all of text to fd, waiting as long as the reader makes it wait.
@@ -95,12 +96,18 @@ void writeAll(int fd, const char* text, std::size_t length)
 void OutputQueue::State::run()
 {
     std::unique_lock<std::mutex> lock(mutex);
+    Clock::time_point lastWrite;
     for (;;) {
         if (queued.empty()) {
             if (stop)
                 break;
             writerWaiting = true;
-            wake.wait(lock, [this] { return !queued.empty() || stop; });
+            auto due = [this] { return !queued.empty() || stop; };
+            if (writtenSinceTrim < kTrimAfterBytes) {
+                wake.wait(lock, due);
+            } else if (!wake.wait_for(lock, kBusyWithin, due)) {
+                releaseMemory(lock);
+            }
             writerWaiting = false;
             continue;
         }
@@ -108,36 +115,39 @@ void OutputQueue::State::run()
         writing = true;
         lock.unlock();
         writeAll(fd, batch.data(), batch.size());
-        std::size_t lastBatch = batch.size();
+        writtenSinceTrim += batch.size();
         batch.clear();
         lock.lock();
         writing = false;
-        writtenSinceTrim += lastBatch;
-        Clock::time_point now = Clock::now();
-        bool busy = now - lastWrite < kBusyWithin;
-        lastWrite = now;
-        if (queued.empty()) {
+        if (queued.empty())
             idle.notify_all();
-            // A burst of output comes with a burst of work (a flood of
-            // datagrams, whose texts the view drains in one go), and the C
-            // library keeps the pages that such a peak freed. At the first
-            // quiet write after a burst this idle thread gives them back.
-            if (!busy && writtenSinceTrim >= kTrimAfterBytes) {
-                writtenSinceTrim = 0;
-                lock.unlock();
-                ::malloc_trim(0);
-                lock.lock();
-            }
-        }
         // While texts come thick and fast, let the next ones gather, so that
         // a busy thread's many short texts go out in few writes; a flush or
         // the stop cuts it short. An idle writer (the last write long ago)
         // writes at once and sleeps again, at no cost in wake-ups.
+        Clock::time_point now = Clock::now();
+        bool busy = now - lastWrite < kBusyWithin;
+        lastWrite = now;
         if (busy && linger.count() > 0 && !stop && flushers == 0)
             wake.wait_for(lock, linger, [this] { return stop || flushers > 0; });
     }
     finished = true;
     idle.notify_all();
+}
+
+// A burst of output comes with a burst of work (a flood of datagrams, whose
+// texts the view drains in one go). Once it has passed, the buffers' pages
+// and those that the C library kept from the peak go back to the system.
+void OutputQueue::State::releaseMemory(std::unique_lock<std::mutex>& lock)
+{
+    writtenSinceTrim = 0;
+    std::string().swap(queued);
+    std::string().swap(batch);
+    queued.reserve(capacity);
+    batch.reserve(capacity);
+    lock.unlock();
+    ::malloc_trim(0);
+    lock.lock();
 }
 
 OutputQueue::OutputQueue(int fd, std::size_t capacity, std::string dropLabel, std::chrono::microseconds linger)
