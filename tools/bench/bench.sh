@@ -320,7 +320,7 @@ variants() {
 }
 say "Machine: $(nproc) processors, $(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -1), $(awk '/MemTotal/ {printf "%.1f GiB", $2 / 1048576}' /proc/meminfo), kernel $(uname -r)"
 say "Load average at the start: $load_start; at the end: $(cut -d' ' -f1-3 /proc/loadavg) (the bench's own load included); the bench took $(( $(date +%s) - bench_start )) s"
-say "Command: bash tools/bench/bench.sh --agent $agent --tools $tools"
+say "Command: bash tools/bench/bench.sh --agent $agent --tools $tools${before:+ --before $before}"
 say "Agent: $agent; snmpd: $("$snmpd" -v 2>/dev/null | sed -n 's/^NET-SNMP version: *//p' | head -1) answering GET $SNMP_OID; echo floor: zq-echo"
 echo
 fmt='%-34s %14s %14s %14s %12s %12s\n'
