@@ -1,10 +1,11 @@
-// Debugger output on Linux: standard error, one write() call per text, so that
-// texts from the two threads never interleave within a line. Under the
+// Debugger output on Linux: standard error, each text whole and in order,
+// through the standard-error output queue (app/output_queue.h), so that a
+// reader that stops reading never holds up the thread that traces. Under the
 // systemd unit (standard error is the journal) it is off unless the
 // service's environment turns it on; see traceWanted().
+#include "app/output_queue.h"
 #include "app/trace.h"
 
-#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <sys/stat.h>
@@ -22,7 +23,9 @@ bool decideOnce()
                        hasStandardError && ::isatty(STDERR_FILENO) == 1, std::getenv("BRINDLEMOOR_WATCHDOG_TRACE"));
 }
 
-bool enabled()
+}  // namespace
+
+bool debugOutputOn()
 {
     // Decided by the first text, before the worker thread starts; a local
     // static is initialised once even if two threads met here.
@@ -30,29 +33,14 @@ bool enabled()
     return on;
 }
 
-void writeStandardError(const char* text, std::size_t length)
-{
-    while (length > 0) {
-        ssize_t written = ::write(STDERR_FILENO, text, length);
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            return;  // nowhere to write to: the trace never fails its caller
-        text += written;
-        length -= static_cast<std::size_t>(written);
-    }
-}
-
-}  // namespace
-
 void debugOutput(const char* text)
 {
-    if (enabled())
-        writeStandardError(text, std::strlen(text));
+    if (debugOutputOn())
+        output::standardError().write(text, std::strlen(text));
 }
 
 void diagnosticOutput(const char* data, std::size_t length)
 {
-    if (enabled())
-        writeStandardError(data, length);
+    if (debugOutputOn())
+        output::standardError().write(data, length);
 }

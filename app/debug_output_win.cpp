@@ -7,6 +7,11 @@
 
 #include <windows.h>
 
+bool debugOutputOn()
+{
+    return true;
+}
+
 void debugOutput(const char* text)
 {
     OutputDebugStringA(text);

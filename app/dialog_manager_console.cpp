@@ -23,6 +23,7 @@
 #include "app/console_panel.h"
 #include "app/console_view.h"
 #include "app/dialog_manager.h"
+#include "app/output_queue.h"
 #include "app/stop_signals.h"
 #include "app/trace.h"
 
@@ -103,13 +104,14 @@ void send(dlg::Message message, dlg::WParam wParam)
     gDialog.procedure(&gDialog, message, wParam, 0);
 }
 
-// Writes text whole to stream and flushes it, so that each line reaches a
-// pipe or the journal at once. Output errors are ignored: the console is only
-// a view of the service.
+// Writes text whole to stream (standard output or standard error) through
+// its output queue: the line goes out as soon as the reader takes it, and a
+// reader that stops reading never holds up the dialog. Output errors are
+// ignored: the console is only a view of the service.
 void writeLine(std::FILE* stream, const std::string& text)
 {
-    std::fwrite(text.data(), 1, text.size(), stream);
-    std::fflush(stream);
+    OutputQueue& queue = stream == stderr ? output::standardError() : output::standardOutput();
+    queue.write(text.data(), text.size());
 }
 
 void writeSystemError(const char* what, const std::string& reason)

@@ -3,6 +3,7 @@
 // terminal, Ctrl-C, SIGTERM or SIGHUP. Exit code 0 after a stop, 1 when the
 // service could not start.
 #include <csignal>
+#include <malloc.h>
 #include <pthread.h>
 
 #include "app/main_dialog.h"
@@ -18,6 +19,12 @@ int main()
     // The console is only a view: a reader of standard output that goes away
     // must not end the service, so a broken pipe is a failed write instead.
     std::signal(SIGPIPE, SIG_IGN);
+    // Large blocks come from the system and go back to it when freed: the
+    // event log's text between two drains of the view can grow to megabytes
+    // under a flood of multicast texts, and that peak should not stay
+    // resident once the view has taken it. (The C library would otherwise
+    // raise this threshold after the first large block and keep the rest.)
+    mallopt(M_MMAP_THRESHOLD, 128 * 1024);
 
     return runWatchDog("main");
 }

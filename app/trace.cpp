@@ -10,6 +10,8 @@ EventLog gEventLog;
 
 void trace(const char* format, ...)
 {
+    if (!debugOutputOn())
+        return;  // nothing is written, so nothing is formatted
     // Most trace texts are plain literals: with no conversion in the format
     // and nothing to cut, the text goes out as it stands, without a copy.
     if (std::strchr(format, '%') == nullptr && std::strlen(format) < kTraceBufferSize) {

@@ -31,8 +31,13 @@ constexpr std::size_t kTraceBufferSize = 2048;
 void formatInto(char* buffer, std::size_t size, const char* format, va_list args) ZQ_PRINTF_FORMAT(3, 0);
 
 // The platform's debugger-output channel: takes one zero-terminated text,
-// from any thread, and adds nothing to it.
+// from any thread, and adds nothing to it. It never waits for a reader.
 void debugOutput(const char* text);
+
+// Whether debugOutput and diagnosticOutput write anything at all (on Linux
+// the trace can be switched off); when not, callers need not compose their
+// texts. Decided once, before the worker thread starts.
+bool debugOutputOn();
 
 // The other diagnostics (the CPU sampler's lines and the operating-system
 // description's): one zero-terminated text to standard error, beside the

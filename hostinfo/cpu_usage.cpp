@@ -92,8 +92,10 @@ int CpuUsage::getCpuTotalUsage()
     gCounterValue = value;
 
     int usage = truncateToSigned8(gCounterValue);
-    char line[64];
-    std::snprintf(line, sizeof line, "\n\nCPU Total usage: %3d%%\n", usage);
-    diagnosticOutput(line);
+    if (debugOutputOn()) {
+        char line[64];
+        std::snprintf(line, sizeof line, "\n\nCPU Total usage: %3d%%\n", usage);
+        diagnosticOutput(line);
+    }
     return usage;
 }

@@ -16,6 +16,9 @@
 #include "hostinfo/os_description.h"
 #include "net/port_unreachable.h"
 
+#include <boost/asio/error.hpp>
+#include <boost/system/system_error.hpp>
+
 namespace zq {
 
 namespace {
@@ -99,6 +102,10 @@ UdpZqServer::UdpZqServer(boost::asio::io_service& ioService, unsigned short port
     trace("==>  UdpZqServer::UdpZqServer\n");
     try {
         portunreachable::ignore(socket_);
+        // Receives and sends that cannot go on at once report it instead of
+        // waiting (takeWaitingDatagram, sendReply); the asynchronous receive
+        // is not affected.
+        socket_.non_blocking(true);
         std::string serverAddress = hostAddressText() + ":" + kRequestPortText;
         trace("UdpZqServer::UdpZqServer  UDP SERVER ADDRESS=[%s]\n", serverAddress.c_str());
         start_receive();
@@ -160,21 +167,74 @@ void UdpZqServer::start_receive()
 
 void UdpZqServer::handle_receive(const boost::system::error_code& error, std::size_t bytesReceived)
 {
-    trace("==>  UdpZqServer::handle_receive\n");
-    // Only the first bytes of a longer datagram are read, and it counts as
-    // that long.
-    std::size_t bytesTransferred = std::min(bytesReceived, kUnicastReceiveSize);
-    if (datagramDelivered(error)) {
-        trace("RX DATA FROM=[%s]\n", endpointToText(remote_endpoint_).c_str());
-        trace("SIP RX DATA  bytes_transferred=[%i] data=[%s]\n", static_cast<int>(bytesTransferred),
-              requestText(recv_buffer_, bytesTransferred).c_str());
-        if (bytesTransferred >= kShortestInterpreted)
-            parseZqMessage(bytesTransferred);
+    boost::system::error_code result = error;
+    for (int turn = 1;; ++turn) {
+        trace("==>  UdpZqServer::handle_receive\n");
+        // Only the first bytes of a longer datagram are read, and it counts as
+        // that long.
+        std::size_t bytesTransferred = std::min(bytesReceived, kUnicastReceiveSize);
+        if (datagramDelivered(result)) {
+            // The texts of the values are composed only for a trace that is on.
+            if (debugOutputOn()) {
+                trace("RX DATA FROM=[%s]\n", endpointToText(remote_endpoint_).c_str());
+                trace("SIP RX DATA  bytes_transferred=[%i] data=[%s]\n", static_cast<int>(bytesTransferred),
+                      requestText(recv_buffer_, bytesTransferred).c_str());
+            }
+            if (bytesTransferred >= kShortestInterpreted)
+                parseZqMessage(bytesTransferred);
+        }
+        // Whatever happened, the server goes on listening: an error such as an
+        // earlier reply finding no listener says nothing about the next
+        // request. A datagram that is already waiting is taken at once, as the
+        // completion of that next receive would take it, with the same trace;
+        // after kDatagramsPerTurn of them the I/O loop runs its other handlers
+        // (the tick, the multicast receivers) first.
+        if (turn >= kDatagramsPerTurn) {
+            start_receive();
+            trace("<==  UdpZqServer::handle_receive\n");
+            return;
+        }
+        trace("<> UdpZqServer::start_receive\n");
+        std::memset(recv_buffer_.data(), 0, kUnicastClearedBytes);
+        if (takeWaitingDatagram(result, bytesReceived)) {
+            trace("<==  UdpZqServer::handle_receive\n");
+            continue;
+        }
+        armReceive(socket_, recv_buffer_, remote_endpoint_, alive_, this, &UdpZqServer::handle_receive);
+        trace("<==  UdpZqServer::handle_receive\n");
+        return;
     }
-    // Whatever happened, the server goes on listening: an error such as an
-    // earlier reply finding no listener says nothing about the next request.
-    start_receive();
-    trace("<==  UdpZqServer::handle_receive\n");
+}
+
+// Under load the next request is usually queued already; receiving it here
+// saves the I/O loop's round (a poll of the sockets and a posted completion)
+// for each request. The socket does not wait (see the constructor), so when
+// nothing is queued this returns at once.
+bool UdpZqServer::takeWaitingDatagram(boost::system::error_code& error, std::size_t& bytesReceived)
+{
+    boost::system::error_code got;
+    std::size_t bytes = socket_.receive_from(recv_buffer_.whole(), remote_endpoint_, 0, got);
+    if (got == boost::asio::error::would_block || got == boost::asio::error::try_again)
+        return false;
+    error = got;
+    bytesReceived = bytes;
+    return true;
+}
+
+// A reply goes out whole: when the socket's send buffer is full, the send
+// waits until it has room, as a blocking send would. Its failure leaves as
+// the system error of "send_to".
+void UdpZqServer::sendReply(const std::string& reply, const boost::asio::ip::udp::endpoint& to)
+{
+    boost::system::error_code error;
+    socket_.send_to(boost::asio::buffer(reply), to, 0, error);
+    while (error == boost::asio::error::would_block || error == boost::asio::error::try_again) {
+        socket_.wait(boost::asio::socket_base::wait_write);
+        error = boost::system::error_code();
+        socket_.send_to(boost::asio::buffer(reply), to, 0, error);
+    }
+    if (error)
+        throw boost::system::system_error(error, "send_to");
 }
 
 void UdpZqServer::parseZqMessage(std::size_t bytesTransferred)
@@ -183,7 +243,8 @@ void UdpZqServer::parseZqMessage(std::size_t bytesTransferred)
     std::string text = requestText(recv_buffer_, bytesTransferred);
     if (text.empty())
         return;
-    trace("RX DATA FROM=[%s]\n", endpointToText(remote_endpoint_).c_str());
+    if (debugOutputOn())
+        trace("RX DATA FROM=[%s]\n", endpointToText(remote_endpoint_).c_str());
     // A text that holds both keywords is a configuration request.
     if (text.find(kBeaconKeyword) != std::string::npos) {
         trace("BEACON_CFG_ALARM ");
@@ -235,8 +296,9 @@ void UdpZqServer::handle_STATUS_REQUEST(std::shared_ptr<UdpZqMessage> request)
         appendElement(*reply, "cpuPercent", std::to_string(CpuUsage::getCpuTotalUsage()));
         appendElement(*reply, "os", osDescriptionText());
         *reply += "</status>";
-        trace("remote_endpoint_=[%s]\n", endpointToText(request->endpoint_).c_str());
-        socket_.send_to(boost::asio::buffer(*reply), request->endpoint_);
+        if (debugOutputOn())
+            trace("remote_endpoint_=[%s]\n", endpointToText(request->endpoint_).c_str());
+        sendReply(*reply, request->endpoint_);
     });
     request.reset();
 }

@@ -80,6 +80,14 @@ private:
     // Whether the reply limit lets a reply go to requester; reports the
     // requests it dropped when a report is due.
     bool replyAllowed(const boost::asio::ip::udp::endpoint& requester);
+    // Receives a datagram that is already waiting, as a completion would get
+    // it; false, with nothing received, when none is waiting.
+    bool takeWaitingDatagram(boost::system::error_code& error, std::size_t& bytesReceived);
+    // Sends the reply to to, waiting for room in the socket's send buffer.
+    void sendReply(const std::string& reply, const boost::asio::ip::udp::endpoint& to);
+    // The most datagrams that one completion handles before the I/O loop's
+    // other handlers run.
+    static constexpr int kDatagramsPerTurn = 16;
 
     boost::asio::ip::udp::socket socket_;
     DatagramBuffer recv_buffer_;

@@ -27,6 +27,7 @@
 #include "app/console_view.h"
 #include "app/dialog_manager.h"
 #include "app/main_dialog.h"
+#include "app/output_queue.h"
 #include "service/zq_srv.h"
 
 namespace {
@@ -370,6 +371,8 @@ public:
     {
         if (mTarget == STDOUT_FILENO)
             std::fflush(stdout);
+        // The dialog's lines go out through the output queues' writers.
+        output::flushStandardStreams();
         ::dup2(mSaved, mTarget);
         ::close(mSaved);
     }

@@ -159,6 +159,38 @@ TEST_F(RequestServer, AStatusRequestIsAnsweredToTheRequestersPort)
     EXPECT_EQ(gEventLog.take(), "");
 }
 
+TEST_F(RequestServer, RequestsQueuedTogetherEachGetTheTraceAndReplyOfOne)
+{
+    // More than one turn's worth waits before the server runs: each is
+    // handled with the whole trace of a request, in order, and answered.
+    fakecpu::setDefaultValue(5.0);
+    recording::clearTrace();
+    const int kQueued = 20;
+    for (int i = 0; i < kQueued; ++i)
+        client.send_to(boost::asio::buffer(std::string("STATUS_REQUEST ")), serverEndpoint);
+    ASSERT_TRUE(runUntil(io, [&] { return recording::traceCount(kHandled) == kQueued; }));
+    const std::vector<std::string> one{
+        "==>  UdpZqServer::handle_receive\n",
+        "RX DATA FROM=" + clientFrom + "\n",
+        "SIP RX DATA  bytes_transferred=[15] data=[STATUS_REQUEST ]\n",
+        "UdpZqServer::parseZqMessage\n",
+        "RX DATA FROM=" + clientFrom + "\n",
+        "STATUS_REQUEST",
+        "UdpZqServer::decodeZqMessage",
+        "UdpZqServer::handle_STATUS_REQUEST",
+        "remote_endpoint_=" + clientFrom + "\n",
+        "UdpZqMessage::~UdpZqMessage",
+        "<> UdpZqServer::start_receive\n",
+        kHandled,
+    };
+    std::vector<std::string> expected;
+    for (int i = 0; i < kQueued; ++i)
+        expected.insert(expected.end(), one.begin(), one.end());
+    EXPECT_EQ(recording::traceTexts(), expected);
+    for (int i = 0; i < kQueued; ++i)
+        EXPECT_EQ(receiveUntil("</status>"), std::vector<std::string>{statusReply("10.0.0.7", 5)}) << i;
+}
+
 TEST_F(RequestServer, TheReplyTakesAFreshSampleAndTheHostsOwnAddressAtMostASecondOld)
 {
     const auto firstAsked = std::chrono::steady_clock::now();

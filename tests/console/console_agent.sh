@@ -30,6 +30,11 @@
 #      each field once, a received text's control bytes escaped; Enter puts
 #      the screen back. With BRINDLEMOOR_WATCHDOG_TRACE=1 on the same terminal
 #      it prints its lines among the trace instead.
+#   g  with standard error on a pipe that nobody reads (filled first by long
+#      traced requests), the agent answers every status request and sends its
+#      keep-alives on schedule for CONSOLE_STALL_SECONDS (60 by default); a
+#      reader that comes later gets "TRACE LINES DROPPED=[N]" lines, and
+#      SIGTERM still ends the agent with exit code 0.
 set -u
 source "$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")/../lib/common.sh"
 
@@ -161,7 +166,8 @@ repeated_values() {
 # ------------------------------------------------------------------ run
 
 SCRIPT_START=$(now_ms)
-start_time_limit "${CONSOLE_TIME_LIMIT:-110}" 'echo "console: $PASSED passed, $FAILED failed"; exit 1'
+STALL_SECONDS=${CONSOLE_STALL_SECONDS:-60}
+start_time_limit "${CONSOLE_TIME_LIMIT:-$((110 + STALL_SECONDS + 30))}" 'echo "console: $PASSED passed, $FAILED failed"; exit 1'
 STARTED+=("$LIMIT_PID")
 echo "console: agent $AGENT, peer $PEER, unit $UNIT, work directory $TMP"
 
@@ -340,6 +346,75 @@ if alive "$first"; then
     stop_agent "$first" TERM
     check "c,d the first copy stops with exit code 0" "$([ "$STOP_RC" = 0 ]; echo $?)" "exit: $STOP_RC"
 fi
+
+# ---- g: standard error on a pipe that nobody reads
+# The reader opens the pipe and never reads. Each long request is traced with
+# its text (about 2.2 kB a request), so the 64 kB pipe is full after about 30
+# and the agent's own buffer soon after; from then on the trace must never
+# hold up the worker.
+KA_PORT=40001
+mkfifo "$TMP/stall.fifo"
+mkdir -p "$TMP/stall-ka"
+sleep $((STALL_SECONDS + 60)) <"$TMP/stall.fifo" &
+stall_reader=$!
+STARTED+=("$stall_reader")
+"$PEER" listen --port "$KA_PORT" --stamp --save "$TMP/stall-ka" --seconds $((STALL_SECONDS + 50)) \
+    >"$TMP/stall-listen.out" 2>&1 &
+stall_listener=$!
+STARTED+=("$stall_listener")
+launch_ms=$(now_ms)
+"$AGENT" </dev/null >"$TMP/stall.out" 2>"$TMP/stall.fifo" &
+pid=$!
+STARTED+=("$pid")
+if wait_until 15 agent_ready "$TMP/stall.out"; then
+    timeout 10 "$PEER" config --group orvane --interface 127.0.0.1 --server-port "$KA_PORT" --cpu-percent 100 \
+        --alarm-seconds 1000 127.0.0.1 >"$TMP/stall-config.out" 2>&1 || fail "g the configuration is sent"
+    long_request="STATUS_REQUEST $(printf 'x%.0s' $(seq 1 1900))"
+    unanswered=0
+    for i in $(seq 1 400); do
+        timeout 10 "$PEER" status 127.0.0.1 --timeout-ms 2000 --text "$long_request" >/dev/null 2>&1 ||
+            { unanswered=$i; break; }
+    done
+    check "g 400 long status requests fill the unread pipe and are all answered" "$unanswered" \
+        "request $unanswered got no reply within 2 s"
+    # Then one request every 2 s for the whole stall, each answered at once.
+    stall_end=$(($(now_ms) + STALL_SECONDS * 1000))
+    sent=0 answered=0
+    while [ "$unanswered" = 0 ] && [ "$(now_ms)" -lt "$stall_end" ]; do
+        sent=$((sent + 1))
+        timeout 10 "$PEER" status 127.0.0.1 --timeout-ms 1000 >/dev/null 2>&1 && answered=$((answered + 1))
+        sleep 2
+    done
+    check "g for $STALL_SECONDS s every status request is answered within 1 s" \
+        "$([ "$unanswered" = 0 ] && [ "$answered" = "$sent" ] && [ "$sent" -gt 0 ]; echo $?)" \
+        "$answered of $sent answered"
+    # The keep-alives of ticks 30, 60, ...: tick k comes about 5 + k s after
+    # the launch, so every keep-alive due by now has come, 30 s apart.
+    due=$(((stall_end - launch_ms - 5500) / 30000))
+    times=$(datagrams "$TMP/stall-listen.out" "<wdKA>" | awk '{print $2}')
+    gaps=$(awk 'NR > 1 { g = $1 - last; if (g < 28.5 || g > 31.5) bad = bad " " g } { last = $1 } END { print bad }' <<<"$times")
+    check "g the $due keep-alives due by the end of the stall came, 30 s apart" \
+        "$([ "$(grep -c . <<<"$times")" -ge "$due" ] && [ "$due" -ge 1 ] && [ -z "$gaps" ]; echo $?)" \
+        "arrivals: $(tr '\n' ' ' <<<"$times"), gaps off: $gaps"
+    # A reader at last: the kept trace comes out, and with the next texts a
+    # line that counts the dropped ones (one for each time texts were
+    # dropped: a first short one may come while the pipe was filling).
+    timeout 4 cat "$TMP/stall.fifo" >"$TMP/stall.drained"
+    drops=$(grep -aoE 'TRACE LINES DROPPED=\[[0-9]+\]' "$TMP/stall.drained")
+    check "g a later reader gets lines counting the dropped trace texts, the last for the long stall" \
+        "$([ -n "$drops" ] && ! grep -q '=\[0\]' <<<"$drops" && [ "$(tail -n 1 <<<"$drops" | tr -dc 0-9)" -ge 100 ]
+            echo $?)" "found: $(tr '\n' ' ' <<<"$drops")"
+    # The pipe is unread again: the exit waits for it only a little.
+    stop_agent "$pid" TERM
+    check "g with the pipe unread again SIGTERM still stops the agent with exit code 0" \
+        "$([ "$STOP_RC" = 0 ]; echo $?)" "exit: $STOP_RC"
+else
+    fail "g the agent starts with standard error on an unread pipe" "alive: $(alive "$pid" && echo yes || echo no)"
+    show "$TMP/stall.out"
+    stop_agent "$pid" KILL
+fi
+stop_child "$stall_reader"
+stop_child "$stall_listener"
 
 # ---- e: the systemd unit
 if command -v systemd-analyze >/dev/null 2>&1; then

@@ -11,6 +11,11 @@ std::vector<std::string> gTexts;
 std::string gDiagnostics;
 }  // namespace
 
+bool debugOutputOn()
+{
+    return true;
+}
+
 void debugOutput(const char* text)
 {
     std::lock_guard<std::mutex> lock(gMutex);

@@ -3,6 +3,7 @@
 # server (the floor), measured side by side in one run, with the targets.
 #
 #   bash tools/bench/bench.sh --agent build/linux/brindlemoor-watchdog --tools build/linux/tools/bench
+#        [--before OTHER_AGENT] [--out FILE]
 #   (or: cmake --build build/linux --target bench)
 #
 # Needs root (namespaces), snmpd (Debian packages snmpd and snmp; see
@@ -22,6 +23,10 @@
 #            16 source ports (resident memory after round 2, 101,000
 #            requests); then 100,000 more with 16 in flight (resident memory
 #            after 251,000). Rates and latencies are medians of the rounds.
+#            In the same rounds, each in a network namespace of its own: the
+#            agent with its trace off (BRINDLEMOOR_WATCHDOG_TRACE=0) and, with
+#            --before, another build of the agent (trace to /dev/null and
+#            off), for processor time per reply side by side.
 #
 # Processor time is utime+stime from /proc/PID/stat (all threads), in clock
 # ticks; the sum of the threads' /proc/PID/task/*/schedstat run times (ns) is
@@ -29,20 +34,22 @@
 set -uo pipefail
 
 usage() {
-  echo "usage: bench.sh --agent PATH --tools DIR [--out FILE]" >&2
+  echo "usage: bench.sh --agent PATH --tools DIR [--before PATH] [--out FILE]" >&2
   exit 2
 }
 
-agent= tools= out=
+agent= tools= out= before=
 while [ $# -gt 0 ]; do
   case "$1" in
     --agent) agent=$(readlink -f "$2"); shift 2 ;;
     --tools) tools=$(readlink -f "$2"); shift 2 ;;
     --out) out=$(readlink -f "$2"); shift 2 ;;
+    --before) before=$(readlink -f "$2"); shift 2 ;;
     *) usage ;;
   esac
 done
 [ -x "$agent" ] && [ -d "$tools" ] || usage
+[ -z "$before" ] || [ -x "$before" ] || usage
 for t in zq-loadgen zq-echo zq-tracestamp zq-wakefloor; do
   [ -x "$tools/$t" ] || { echo "bench: $tools/$t is missing (build the bench tools)" >&2; exit 2; }
 done
@@ -58,6 +65,7 @@ if [ -z "${ZQ_BENCH_INNER:-}" ]; then
   export ZQ_BENCH_INNER=1
   args=(--agent "$agent" --tools "$tools")
   [ -n "$out" ] && args+=(--out "$out")
+  [ -n "$before" ] && args+=(--before "$before")
   exec timeout --kill-after=10 600 \
     unshare --net --pid --fork --kill-child --mount-proc bash "$0" "${args[@]}"
 fi
@@ -207,18 +215,46 @@ agentB_pid=$!; started_pids+=("$agentB_pid")
 wait_ready status "$AGENT_PORT" || exit 1
 sleep 1
 
-declare -A R PID KIND PORT
+declare -A R PID KIND PORT NETNS LABEL
 PID=([agent]=$agentB_pid [snmpd]=$snmpd_pid [echo]=$echo_pid)
 KIND=([agent]=status [snmpd]=snmp [echo]=echo)
 PORT=([agent]=$AGENT_PORT [snmpd]=$SNMP_PORT [echo]=$ECHO_PORT)
+LABEL=([agent]="agent, trace to /dev/null")
+# The other agents, each in a network namespace of its own inside the
+# bench's (loopback only), since they all bind port 45654; their load
+# generator joins that namespace.
+agents=(agent)
+start_agent_variant() {  # name binary trace-setting
+  unshare --net bash -c 'ip link set lo up && ip route add 224.0.0.0/4 dev lo && exec env BRINDLEMOOR_WATCHDOG_TRACE="$2" "$1"' \
+    variant "$2" "$3" </dev/null >/dev/null 2>/dev/null &
+  PID[$1]=$!; started_pids+=("$!")
+  KIND[$1]=status; PORT[$1]=$AGENT_PORT; NETNS[$1]=/proc/$!/ns/net
+  agents+=("$1")
+}
+start_agent_variant agent_off "$agent" 0
+LABEL[agent_off]="agent, trace off"
+if [ -n "$before" ]; then
+  start_agent_variant before "$before" 1
+  start_agent_variant before_off "$before" 0
+  LABEL[before]="before, trace to /dev/null"
+  LABEL[before_off]="before, trace off"
+fi
 ROUNDS=3
 PER_RUN=25000
 gen() {  # server window count seconds
-  "$loadgen" --kind "${KIND[$1]}" --port "${PORT[$1]}" --oid "$SNMP_OID" --window "$2" --count "$3" --seconds "$4"
+  local enter=()
+  [ -n "${NETNS[$1]:-}" ] && enter=(nsenter --net="${NETNS[$1]}")
+  "${enter[@]}" "$loadgen" --kind "${KIND[$1]}" --port "${PORT[$1]}" --oid "$SNMP_OID" --window "$2" --count "$3" --seconds "$4"
 }
+for s in "${agents[@]:1}"; do
+  for i in $(seq 1 50); do
+    gen "$s" 1 1 0.2 >/dev/null 2>&1 && break
+    [ "$i" = 50 ] && { echo "bench: $s does not answer" >&2; exit 1; }
+  done
+done
 median() { tr ' ' '\n' | grep . | sort -g | awk '{v[NR] = $1} END {if (NR % 2) print v[(NR + 1) / 2]; else printf "%.1f\n", (v[NR / 2] + v[NR / 2 + 1]) / 2}'; }
 
-for s in agent snmpd echo; do
+for s in "${agents[@]}" snmpd echo; do
   R[$s.rss0]=$(rss_kb "${PID[$s]}")
   gen "$s" 1 1000 10 >/dev/null
   for m in 1 16; do R[$s.$m.ticks]=0 R[$s.$m.ns]=0 R[$s.$m.good]=0 R[$s.$m.bad]=0; done
@@ -227,7 +263,7 @@ done
 # machine falls on all three alike; each figure is the median of the rounds
 # (processor time: the total over the rounds, divided by the replies).
 for round in $(seq 1 "$ROUNDS"); do
-  for s in agent snmpd echo; do
+  for s in "${agents[@]}" snmpd echo; do
     pid=${PID[$s]}
     for m in 1 16; do
       t0=$(cpu_ticks "$pid"); n0=$(cpu_ns "$pid")
@@ -247,9 +283,11 @@ for round in $(seq 1 "$ROUNDS"); do
     for s in agent snmpd echo; do R[$s.rss1]=$(rss_kb "${PID[$s]}"); done
   fi
 done
-for s in agent snmpd echo; do
-  gen "$s" 16 100000 20 >/dev/null
-  R[$s.rss2]=$(rss_kb "${PID[$s]}")
+for s in "${agents[@]}" snmpd echo; do
+  case $s in agent | snmpd | echo)
+    gen "$s" 16 100000 20 >/dev/null
+    R[$s.rss2]=$(rss_kb "${PID[$s]}") ;;
+  esac
   for m in 1 16; do
     R[$s.$m.rate]=$(median <<<"${R[$s.$m.rates]}")
     R[$s.$m.p50]=$(median <<<"${R[$s.$m.p50s]}")
@@ -268,9 +306,21 @@ ms() { awk -v t="$1" -v hz="$HZ" 'BEGIN {printf "%.0f", t / hz * 1000}'; }
 nsms() { awk -v n="$1" 'BEGIN {printf "%.1f", n / 1e6}'; }
 
 echo
+# The agents side by side (with --before, the other build too), against the
+# same rounds of the echo floor.
+variants() {
+  local fmt2='  %-28s %20s %20s %9s %9s\n' v
+  printf "$fmt2" "CPU per reply (us)" "closed loop" "16 in flight" "x echo" "x echo"
+  printf "$fmt2" "(stat | schedstat)" "" "" "(1)" "(16)"
+  for v in "${agents[@]}"; do
+    printf "$fmt2" "${LABEL[$v]}" "${R[$v.1.cpu]} | ${R[$v.1.cpuns]}" "${R[$v.16.cpu]} | ${R[$v.16.cpuns]}" \
+      "$(ratio "${R[$v.1.cpu]}" "${R[echo.1.cpu]}")" "$(ratio "${R[$v.16.cpu]}" "${R[echo.16.cpu]}")"
+  done
+  printf "$fmt2" "echo floor" "${R[echo.1.cpu]} | ${R[echo.1.cpuns]}" "${R[echo.16.cpu]} | ${R[echo.16.cpuns]}" "" ""
+}
 say "Machine: $(nproc) processors, $(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -1), $(awk '/MemTotal/ {printf "%.1f GiB", $2 / 1048576}' /proc/meminfo), kernel $(uname -r)"
 say "Load average at the start: $load_start; at the end: $(cut -d' ' -f1-3 /proc/loadavg) (the bench's own load included); the bench took $(( $(date +%s) - bench_start )) s"
-say "Command: bash tools/bench/bench.sh --agent $agent --tools $tools"
+say "Command: bash tools/bench/bench.sh --agent $agent --tools $tools${before:+ --before $before}"
 say "Agent: $agent; snmpd: $("$snmpd" -v 2>/dev/null | sed -n 's/^NET-SNMP version: *//p' | head -1) answering GET $SNMP_OID; echo floor: zq-echo"
 echo
 fmt='%-34s %14s %14s %14s %12s %12s\n'
@@ -288,6 +338,7 @@ for m in 1 16; do
   row "  CPU per reply (us, stat)" $m.cpu
   row "  CPU per reply (us, schedstat)" $m.cpuns
 done
+variants
 row "VmRSS after start (kB)" rss0
 row "VmRSS after 101,000 requests (kB)" rss1
 row "VmRSS after 251,000 requests (kB)" rss2
@@ -305,7 +356,7 @@ say "  (against the schedule fitted to the earliest tick: tick 120 ${fit_late120
 say "  during the 10-second flood: ${flood_ticks} ticks, the last ${flood_last} ms late, the largest ${flood_max} ms"
 say "  flood: $(field "$flood" good) replies at $(field "$flood" rate)/s (trace captured), p50 $(field "$flood" p50_us) us, p99 $(field "$flood" p99_us) us, $(field "$flood" lost) lost"
 echo
-for n in agent snmpd echo; do
+for n in "${agents[@]}" snmpd echo; do
   for m in 1 16; do
     [ "${R[$n.$m.bad]}" = 0 ] || say "WARNING: $n window $m: ${R[$n.$m.bad]} requests bad or lost, e.g. ${R[$n.$m.badline]}"
   done
@@ -326,6 +377,8 @@ for m in 1 16; do
   say "  $(verdict "$(le "${R[agent.$m.cpu]}" "${R[snmpd.$m.cpu]}")")  agent CPU per reply <= snmpd's, $label: ${R[agent.$m.cpu]} vs ${R[snmpd.$m.cpu]} us (x$(ratio "${R[agent.$m.cpu]}" "${R[snmpd.$m.cpu]}"))"
   say "  $(verdict "$(awk -v a="${R[agent.$m.cpu]}" -v e="${R[echo.$m.cpu]}" 'BEGIN {print (a <= 3 * e) ? 1 : 0}')")  agent CPU per reply <= 3 x echo floor's, $label: ${R[agent.$m.cpu]} vs 3 x ${R[echo.$m.cpu]} us (x$(ratio "${R[agent.$m.cpu]}" "${R[echo.$m.cpu]}"))"
 done
+say "  $(verdict "$(awk -v a="${R[agent_off.16.cpu]}" -v e="${R[echo.16.cpu]}" 'BEGIN {print (a <= 3 * e) ? 1 : 0}')")  agent with the trace off: CPU per reply <= 3 x echo floor's, 16 in flight: ${R[agent_off.16.cpu]} vs 3 x ${R[echo.16.cpu]} us (x$(ratio "${R[agent_off.16.cpu]}" "${R[echo.16.cpu]}"))"
+say "  $(verdict "$(awk -v a="${R[agent.16.cpu]}" -v e="${R[echo.16.cpu]}" 'BEGIN {print (a <= 4 * e) ? 1 : 0}')")  agent with the trace on: CPU per reply <= 4 x echo floor's, 16 in flight: ${R[agent.16.cpu]} vs 4 x ${R[echo.16.cpu]} us (x$(ratio "${R[agent.16.cpu]}" "${R[echo.16.cpu]}"))"
 say "  $(verdict "$flat")  agent memory flat under load: ${R[agent.rss0]} -> ${R[agent.rss1]} -> ${R[agent.rss2]} kB"
 say "  $(verdict "$(lt "$((3 * R[agent.rss2]))" "${R[snmpd.rss2]}")")  agent memory < 1/3 of snmpd's: ${R[agent.rss2]} vs ${R[snmpd.rss2]} kB (x$(ratio "${R[agent.rss2]}" "${R[snmpd.rss2]}"))"
 say "  $(verdict "$(le "${idle_ref[agent]}" "${idle_ref[snmpd]}")")  agent idle CPU <= snmpd's ($([ $idle_key = idle_ns ] && echo schedstat || echo stat)): $(nsms "${idle_ns[agent]}") vs $(nsms "${idle_ns[snmpd]}") ms over 60 s"

@@ -1,0 +1,129 @@
+// The output queue against a pipe that nobody reads: writes return at once,
+// the buffer stays within its capacity, texts are dropped whole, and once a
+// reader drains the pipe everything kept comes out in order, with one line
+// that counts the dropped texts.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <fcntl.h>
+#include <poll.h>
+#include <string>
+#include <unistd.h>
+
+#include "app/output_queue.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+struct Pipe {
+    Pipe()
+    {
+        EXPECT_EQ(::pipe(fds), 0);
+        ::fcntl(fds[1], F_SETPIPE_SZ, 4096);  // the smallest pipe: it fills at once
+    }
+    ~Pipe()
+    {
+        ::close(fds[0]);
+        ::close(fds[1]);
+    }
+    // Everything that arrives within the time, read until the pipe stays
+    // quiet for 200 ms.
+    std::string drain(milliseconds limit)
+    {
+        std::string got;
+        Clock::time_point end = Clock::now() + limit;
+        pollfd in{fds[0], POLLIN, 0};
+        while (Clock::now() < end && ::poll(&in, 1, 200) > 0) {
+            char buffer[65536];
+            ssize_t n = ::read(fds[0], buffer, sizeof buffer);
+            if (n <= 0)
+                break;
+            got.append(buffer, static_cast<std::size_t>(n));
+        }
+        return got;
+    }
+    int fds[2];
+};
+
+std::string numbered(int i)
+{
+    return "text " + std::to_string(i) + " " + std::string(90, 'x') + "\n";
+}
+
+// Queues a text larger than the pipe and waits until the writer has taken
+// it: the writer is then held in write() until the pipe is read.
+void stallWriter(OutputQueue& queue, const std::string& primer)
+{
+    ASSERT_TRUE(queue.write(primer.data(), primer.size()));
+    Clock::time_point end = Clock::now() + milliseconds(2000);
+    while (queue.queued() != 0 && Clock::now() < end)
+        ::usleep(1000);
+    ASSERT_EQ(queue.queued(), 0u);
+}
+
+TEST(OutputQueue, StalledReaderNeverBlocksAndDropsAreCountedOnce)
+{
+    Pipe pipe;
+    const std::size_t capacity = 16 * 1024;
+    OutputQueue queue(pipe.fds[1], capacity, "TRACE LINES DROPPED");
+
+    std::string expected(8 * 1024, 'p');
+    stallWriter(queue, expected);
+    // Far more than the pipe and the buffer hold, none of it read.
+    int kept = 0;
+    int dropped = 0;
+    Clock::time_point start = Clock::now();
+    for (int i = 0; i < 2000; ++i) {
+        std::string text = numbered(i);
+        if (queue.write(text.data(), text.size())) {
+            ++kept;
+            expected += text;
+        } else {
+            ++dropped;
+        }
+        ASSERT_LE(queue.queued(), capacity);
+    }
+    EXPECT_LT(Clock::now() - start, milliseconds(500)) << "writes waited for the reader";
+    EXPECT_GT(dropped, 0);
+    EXPECT_GT(kept, 0);
+
+    std::string got = pipe.drain(milliseconds(5000));
+    EXPECT_TRUE(got == expected) << "kept texts, whole and in order, and nothing else yet: " << got.size()
+                                 << " bytes read, " << expected.size() << " kept";
+
+    // The next text brings the count first, once.
+    const std::string last = "after the drain\n";
+    ASSERT_TRUE(queue.write(last.data(), last.size()));
+    ASSERT_TRUE(queue.write(last.data(), last.size()));
+    EXPECT_TRUE(queue.flush(milliseconds(2000)));
+    EXPECT_EQ(pipe.drain(milliseconds(2000)),
+              "TRACE LINES DROPPED=[" + std::to_string(dropped) + "]\n" + last + last);
+}
+
+TEST(OutputQueue, FlushWritesAnOwedCountAndGivesUpOnAStalledReader)
+{
+    Pipe pipe;
+    OutputQueue queue(pipe.fds[1], 8 * 1024, "CONSOLE LINES DROPPED");
+    std::string primer(6 * 1024, 'p');
+    stallWriter(queue, primer);
+    std::string big(3 * 1024, 'a');
+    int dropped = 0;
+    for (int i = 0; i < 5; ++i)
+        dropped += queue.write(big.data(), big.size()) ? 0 : 1;
+    ASSERT_EQ(dropped, 3);
+
+    Clock::time_point start = Clock::now();
+    EXPECT_FALSE(queue.flush(milliseconds(300)));
+    EXPECT_LT(Clock::now() - start, milliseconds(1500)) << "the flush's wait is bounded";
+
+    // With a reader, the flush ends with the count owed, without another text.
+    std::string got = pipe.drain(milliseconds(3000));
+    EXPECT_TRUE(queue.flush(milliseconds(2000)));
+    got += pipe.drain(milliseconds(1000));
+    const std::string notice = "CONSOLE LINES DROPPED=[" + std::to_string(dropped) + "]\n";
+    EXPECT_EQ(got, primer + std::string(big.size() * 2, 'a') + notice);
+}
+
+}  // namespace
