@@ -8,6 +8,8 @@
 
 #include <windows.h>
 
+#include "app/wide_text_win.h"
+
 namespace dlg {
 
 namespace {
@@ -27,19 +29,6 @@ INT_PTR CALLBACK trampoline(HWND dialog, UINT message, WPARAM wParam, LPARAM lPa
 HWND toWindow(Handle dialog)
 {
     return static_cast<HWND>(dialog);
-}
-
-// An 8-bit text in the system's code page as a wide text.
-std::wstring widen(const std::string& text)
-{
-    if (text.empty())
-        return std::wstring();
-    int length = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    if (length <= 0)
-        return std::wstring();
-    std::wstring wide(static_cast<std::size_t>(length), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &wide[0], length);
-    return wide;
 }
 
 }  // namespace

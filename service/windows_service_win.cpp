@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include "app/wide_text_win.h"
 #include "service/watchdog_events.h"
 
 namespace svc {
@@ -51,18 +52,6 @@ void WINAPI serviceMain(DWORD, LPWSTR*)
     if (gEventSource != nullptr)
         DeregisterEventSource(gEventSource);
     gEventSource = nullptr;
-}
-
-std::wstring widen(const std::string& text)
-{
-    if (text.empty())
-        return std::wstring();
-    int length = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    if (length <= 0)
-        return std::wstring();
-    std::wstring wide(static_cast<std::size_t>(length), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &wide[0], length);
-    return wide;
 }
 
 }  // namespace
