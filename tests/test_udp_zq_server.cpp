@@ -121,6 +121,25 @@ protected:
         };
     }
 
+    // The whole trace of one status request of 15 bytes from the client.
+    std::vector<std::string> statusRequestTrace() const
+    {
+        return {
+            "==>  UdpZqServer::handle_receive\n",
+            "RX DATA FROM=" + clientFrom + "\n",
+            "SIP RX DATA  bytes_transferred=[15] data=[STATUS_REQUEST ]\n",
+            "UdpZqServer::parseZqMessage\n",
+            "RX DATA FROM=" + clientFrom + "\n",
+            "STATUS_REQUEST",
+            "UdpZqServer::decodeZqMessage",
+            "UdpZqServer::handle_STATUS_REQUEST",
+            "remote_endpoint_=" + clientFrom + "\n",
+            "UdpZqMessage::~UdpZqMessage",
+            "<> UdpZqServer::start_receive\n",
+            kHandled,
+        };
+    }
+
     boost::asio::io_service io;
     std::unique_ptr<zq::UdpZqServer> server;
     udp::endpoint serverEndpoint;
@@ -137,21 +156,7 @@ TEST_F(RequestServer, AStatusRequestIsAnsweredToTheRequestersPort)
     recording::clearTrace();
     ask("STATUS_REQUEST ");
 
-    EXPECT_EQ(recording::traceTexts(),
-              (std::vector<std::string>{
-                  "==>  UdpZqServer::handle_receive\n",
-                  "RX DATA FROM=" + clientFrom + "\n",
-                  "SIP RX DATA  bytes_transferred=[15] data=[STATUS_REQUEST ]\n",
-                  "UdpZqServer::parseZqMessage\n",
-                  "RX DATA FROM=" + clientFrom + "\n",
-                  "STATUS_REQUEST",
-                  "UdpZqServer::decodeZqMessage",
-                  "UdpZqServer::handle_STATUS_REQUEST",
-                  "remote_endpoint_=" + clientFrom + "\n",
-                  "UdpZqMessage::~UdpZqMessage",
-                  "<> UdpZqServer::start_receive\n",
-                  kHandled,
-              }));
+    EXPECT_EQ(recording::traceTexts(), statusRequestTrace());
     // The client's port is not the server's: the reply arrives only if it
     // went to the port the request came from.
     ASSERT_NE(client.local_endpoint().port(), server->port());
@@ -169,20 +174,7 @@ TEST_F(RequestServer, RequestsQueuedTogetherEachGetTheTraceAndReplyOfOne)
     for (int i = 0; i < kQueued; ++i)
         client.send_to(boost::asio::buffer(std::string("STATUS_REQUEST ")), serverEndpoint);
     ASSERT_TRUE(runUntil(io, [&] { return recording::traceCount(kHandled) == kQueued; }));
-    const std::vector<std::string> one{
-        "==>  UdpZqServer::handle_receive\n",
-        "RX DATA FROM=" + clientFrom + "\n",
-        "SIP RX DATA  bytes_transferred=[15] data=[STATUS_REQUEST ]\n",
-        "UdpZqServer::parseZqMessage\n",
-        "RX DATA FROM=" + clientFrom + "\n",
-        "STATUS_REQUEST",
-        "UdpZqServer::decodeZqMessage",
-        "UdpZqServer::handle_STATUS_REQUEST",
-        "remote_endpoint_=" + clientFrom + "\n",
-        "UdpZqMessage::~UdpZqMessage",
-        "<> UdpZqServer::start_receive\n",
-        kHandled,
-    };
+    const std::vector<std::string> one = statusRequestTrace();
     std::vector<std::string> expected;
     for (int i = 0; i < kQueued; ++i)
         expected.insert(expected.end(), one.begin(), one.end());
