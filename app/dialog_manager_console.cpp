@@ -23,9 +23,9 @@
 #include "app/console_panel.h"
 #include "app/console_view.h"
 #include "app/dialog_manager.h"
-#include "app/output_queue.h"
 #include "app/stop_signals.h"
-#include "app/trace.h"
+#include "trace/output_queue.h"
+#include "trace/trace.h"
 
 #include <algorithm>
 #include <array>

@@ -8,7 +8,7 @@
 
 #include <windows.h>
 
-#include "app/wide_text_win.h"
+#include "service/wide_text_win.h"
 
 namespace dlg {
 

@@ -7,9 +7,9 @@
 #include <boost/asio/error.hpp>
 #include <boost/system/system_error.hpp>
 
-#include "app/trace.h"
 #include "app/view_client.h"
 #include "service/zq_srv.h"
+#include "trace/trace.h"
 
 dlg::Handle gDlgWnd = nullptr;
 ViewClient* gView = nullptr;
@@ -116,20 +116,6 @@ void resetMainDialog()
     gOsDescShown = false;
 }
 
-std::vector<std::string> splitEventLog(const std::string& log)
-{
-    std::vector<std::string> lines;
-    std::string::size_type position = 0;
-    while (position < log.size()) {
-        std::string::size_type end = log.find('\r', position);
-        if (end == std::string::npos)
-            break;
-        if (end - position > 1)
-            lines.push_back(log.substr(position, end - position));
-        position = end + 1;
-    }
-    return lines;
-}
 
 namespace {
 

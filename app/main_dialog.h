@@ -51,9 +51,6 @@ void refreshDialog();
 // remembered anew and its first refresh shows the OS description and icon.
 void resetMainDialog();
 
-// The event log as list lines: each piece between carriage returns that is
-// longer than one character; text after the last carriage return is dropped.
-std::vector<std::string> splitEventLog(const std::string& log);
 
 // The whole program: when an agent answers on this machine already, the
 // dialog is a view of it (runWatchDogView). Otherwise starts the service,

@@ -3,10 +3,10 @@
 // stores the server's port and the CPU alarm settings.
 #include <vector>
 
-#include "app/trace.h"
 #include "config/ip_utils.h"
 #include "config/xml_value.h"
 #include "service/zq_server.h"
+#include "trace/trace.h"
 
 namespace zq {
 

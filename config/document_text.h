@@ -6,23 +6,10 @@
 #include <string>
 #include <string_view>
 
-#include "app/trace.h"
+#include "trace/run_guarded.h"
+#include "trace/trace.h"
 
 namespace zq {
-
-// Runs work(); an exception it throws is noted under where (trace and event
-// log) and goes no further. Returns whether work() ran to its end.
-template <typename Work>
-bool runGuarded(const char* where, Work&& work)
-{
-    try {
-        work();
-        return true;
-    } catch (...) {
-        noteException(where);
-        return false;
-    }
-}
 
 // Builds a text with build(text). An exception ends the text where it
 // stopped: it is noted under where, and what was built so far is returned.

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/trace.h"
+#include "trace/trace.h"
 
 // A dotted quad converts without a lookup; any other non-empty text is looked
 // up as a host name; an empty text yields the local host's first address.

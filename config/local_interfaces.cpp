@@ -1,10 +1,10 @@
 // The host's own name and IPv4 addresses, as a count and as the
 // local-interfaces text of the documents. Nothing is cached: every call asks
 // the host again, so the documents always carry the current addresses.
-#include "app/trace.h"
 #include "config/document_text.h"
 #include "net/host_lookup.h"
 #include "service/zq_server.h"
+#include "trace/trace.h"
 
 namespace zq {
 

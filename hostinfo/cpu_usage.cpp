@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "app/trace.h"
 #include "hostinfo/cpu_counter.h"
+#include "trace/trace.h"
 
 namespace {
 

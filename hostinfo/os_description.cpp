@@ -4,7 +4,7 @@
 // diagnostic line for a version it does not describe.
 #include "hostinfo/os_description.h"
 
-#include "app/trace.h"
+#include "trace/trace.h"
 
 #include <initializer_list>
 

@@ -11,7 +11,7 @@
 
 #include <boost/asio/generic/raw_protocol.hpp>
 
-#include "app/trace.h"
+#include "trace/trace.h"
 
 struct AddressWatch::Impl {
     explicit Impl(boost::asio::io_service& ioService) : socket(ioService) {}

@@ -8,7 +8,7 @@
 #include <iphlpapi.h>
 #include <netioapi.h>
 
-#include "app/trace.h"
+#include "trace/trace.h"
 
 struct AddressWatch::Impl {
     explicit Impl(boost::asio::io_service& service) : ioService(service) {}

@@ -6,8 +6,8 @@
 
 #include <boost/asio/ip/multicast.hpp>
 
-#include "app/trace.h"
 #include "net/host_lookup.h"
+#include "trace/trace.h"
 
 namespace {
 

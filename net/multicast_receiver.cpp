@@ -15,13 +15,13 @@
 #include <boost/asio/ip/address.hpp>
 #include <boost/asio/ip/multicast.hpp>
 
-#include "app/console_view.h"
-#include "app/trace.h"
 #include "config/xml_value.h"
 #include "hostinfo/cpu_usage.h"
 #include "net/multicast_delivery.h"
 #include "net/protocol.h"
 #include "service/zq_server.h"
+#include "trace/control_escape.h"
+#include "trace/trace.h"
 
 namespace {
 

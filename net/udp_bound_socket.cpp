@@ -7,9 +7,9 @@
 #include <cstring>
 #include <memory>
 
-#include "app/trace.h"
 #include "net/port_unreachable.h"
 #include "net/protocol.h"
+#include "trace/trace.h"
 
 namespace zq {
 

@@ -9,12 +9,12 @@
 #include <random>
 #include <string>
 
-#include "app/trace.h"
 #include "config/document_text.h"
 #include "config/ip_utils.h"
 #include "hostinfo/cpu_usage.h"
 #include "hostinfo/os_description.h"
 #include "net/port_unreachable.h"
+#include "trace/trace.h"
 
 #include <boost/asio/error.hpp>
 #include <boost/system/system_error.hpp>

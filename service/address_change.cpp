@@ -7,9 +7,9 @@
 #include <algorithm>
 #include <chrono>
 
-#include "app/trace.h"
 #include "net/host_lookup.h"
 #include "service/zq_server.h"
+#include "trace/trace.h"
 
 namespace zq {
 

@@ -9,9 +9,8 @@
 #include <boost/asio/error.hpp>
 #include <boost/system/system_error.hpp>
 
-#include "app/main_dialog.h"
-#include "app/trace.h"
 #include "service/zq_srv.h"
+#include "trace/trace.h"
 
 namespace svc {
 

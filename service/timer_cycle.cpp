@@ -6,8 +6,8 @@
 // 180 ticks.
 #include <chrono>
 
-#include "app/trace.h"
 #include "service/zq_server.h"
+#include "trace/trace.h"
 
 namespace zq {
 

@@ -6,8 +6,8 @@
 
 #include <windows.h>
 
-#include "app/wide_text_win.h"
 #include "service/watchdog_events.h"
+#include "service/wide_text_win.h"
 
 namespace svc {
 

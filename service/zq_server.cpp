@@ -6,8 +6,8 @@
 #include <thread>
 #include <vector>
 
-#include "app/trace.h"
 #include "hostinfo/os_description.h"
+#include "trace/trace.h"
 
 namespace zq {
 

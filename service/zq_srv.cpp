@@ -3,8 +3,8 @@
 
 #include <chrono>
 
-#include "app/trace.h"
 #include "hostinfo/os_description.h"
+#include "trace/trace.h"
 
 zq::ZqSrv* gSrv = nullptr;
 

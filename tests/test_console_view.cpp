@@ -27,8 +27,8 @@
 #include "app/console_view.h"
 #include "app/dialog_manager.h"
 #include "app/main_dialog.h"
-#include "app/output_queue.h"
 #include "service/zq_srv.h"
+#include "trace/output_queue.h"
 
 namespace {
 

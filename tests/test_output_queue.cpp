@@ -10,7 +10,7 @@
 #include <string>
 #include <unistd.h>
 
-#include "app/output_queue.h"
+#include "trace/output_queue.h"
 
 namespace {
 

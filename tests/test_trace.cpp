@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "app/main_dialog.h"
-#include "app/trace.h"
 #include "fakes/recording_debug_output.h"
+#include "trace/trace.h"
 
 TEST(Trace, WritesEachTextWholeAndCutsAt2047)
 {

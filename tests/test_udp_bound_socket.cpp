@@ -10,11 +10,11 @@
 
 #include <boost/asio/ip/udp.hpp>
 
-#include "app/trace.h"
 #include "fakes/recording_debug_output.h"
 #include "net/udp_bound_socket.h"
 #include "support/loopback.h"
 #include "support/run_until.h"
+#include "trace/trace.h"
 
 namespace {
 

@@ -14,9 +14,9 @@
 #include <boost/asio/ip/udp.hpp>
 #include <boost/system/system_error.hpp>
 
+#include "fakes/fake_tick_clock.h"
 #include "fakes/plant_host.h"
 #include "golden/golden.h"
-#include "fakes/fake_tick_clock.h"
 #include "hostinfo/os_description.h"
 #include "net/udp_zq_server.h"
 #include "support/loopback.h"

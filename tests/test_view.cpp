@@ -12,11 +12,11 @@
 
 #include <boost/asio/ip/udp.hpp>
 
-#include "app/trace.h"
 #include "app/view_client.h"
 #include "fakes/plant_host.h"
 #include "net/udp_zq_server.h"
 #include "support/loopback.h"
+#include "trace/trace.h"
 
 namespace {
 

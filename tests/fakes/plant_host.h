@@ -7,11 +7,11 @@
 #include <utility>
 #include <vector>
 
-#include "app/trace.h"
 #include "fakes/fake_cpu_counter.h"
 #include "fakes/fake_host.h"
 #include "fakes/recording_debug_output.h"
 #include "hostinfo/cpu_usage.h"
+#include "trace/trace.h"
 
 namespace planthost {
 

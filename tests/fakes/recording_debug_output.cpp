@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <mutex>
 
-#include "app/trace.h"
+#include "trace/trace.h"
 
 namespace {
 std::mutex gMutex;

@@ -18,12 +18,12 @@
 #include <string>
 #include <vector>
 
-#include "app/trace.h"
 #include "config/xml_value.h"
 #include "fakes/fake_host.h"
 #include "fakes/idle_server.h"
 #include "fakes/recording_debug_output.h"
 #include "fuzz/fuzz_support.h"
+#include "trace/trace.h"
 
 namespace {
 

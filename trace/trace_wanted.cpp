@@ -1,7 +1,7 @@
 // Whether the trace and the diagnostics go to standard error on Linux
-// (app/trace.h): a pure decision over the environment that the Linux debug
+// (trace/trace.h): a pure decision over the environment that the Linux debug
 // output reads once at start.
-#include "app/trace.h"
+#include "trace/trace.h"
 
 #include <cstdlib>
 #include <cstring>

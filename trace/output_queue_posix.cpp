@@ -1,7 +1,7 @@
 // The output queue on POSIX: a bounded buffer under a mutex and one writer
 // thread per queue that writes it with blocking write() calls on the
 // caller's descriptor. Only the writer thread ever waits for the reader.
-#include "app/output_queue.h"
+#include "trace/output_queue.h"
 
 #include <algorithm>
 #include <atomic>

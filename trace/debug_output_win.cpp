@@ -1,7 +1,7 @@
 // Debugger output on Windows: OutputDebugStringA, which a debugger or a
 // debug-output viewer shows. The other diagnostics go to standard error,
 // which a program started from a console or with redirected handles has.
-#include "app/trace.h"
+#include "trace/trace.h"
 
 #include <cstdio>
 

@@ -1,6 +1,6 @@
 // Platform-independent part of the trace and the event log; the text reaches
 // the platform through debugOutput().
-#include "app/trace.h"
+#include "trace/trace.h"
 
 #include <cstdarg>
 #include <cstdio>
@@ -86,4 +86,19 @@ void noteException(const char* where)
     std::string line = std::string("*** EXCEPTION  ") + where + "\n";
     trace("%s", line.c_str());
     gEventLog.append("\r ZqServer= ", line, "\r");
+}
+
+std::vector<std::string> splitEventLog(const std::string& log)
+{
+    std::vector<std::string> lines;
+    std::string::size_type position = 0;
+    while (position < log.size()) {
+        std::string::size_type end = log.find('\r', position);
+        if (end == std::string::npos)
+            break;
+        if (end - position > 1)
+            lines.push_back(log.substr(position, end - position));
+        position = end + 1;
+    }
+    return lines;
 }

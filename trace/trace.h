@@ -12,6 +12,7 @@
 #include <deque>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #if defined(__GNUC__)
 #define ZQ_PRINTF_FORMAT(fmt, args) __attribute__((format(__printf__, fmt, args)))
@@ -116,6 +117,10 @@ private:
 };
 
 extern EventLog gEventLog;
+
+// The event log as list lines: each piece between carriage returns that is
+// longer than one character; text after the last carriage return is dropped.
+std::vector<std::string> splitEventLog(const std::string& log);
 
 // What every catch-all handler does: traces "*** EXCEPTION  <where>\n" and
 // appends the same text to the event log as a "\r ZqServer= " entry.

@@ -1,10 +1,10 @@
 // Debugger output on Linux: standard error, each text whole and in order,
-// through the standard-error output queue (app/output_queue.h), so that a
+// through the standard-error output queue (trace/output_queue.h), so that a
 // reader that stops reading never holds up the thread that traces. Under the
 // systemd unit (standard error is the journal) it is off unless the
 // service's environment turns it on; see traceWanted().
-#include "app/output_queue.h"
-#include "app/trace.h"
+#include "trace/output_queue.h"
+#include "trace/trace.h"
 
 #include <cstdlib>
 #include <cstring>
