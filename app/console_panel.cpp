@@ -32,8 +32,51 @@ std::string panelTitle()
     return ZQ_PROGRAM_NAME " " ZQ_VERSION_TEXT;
 }
 
+namespace {
+
+// The bytes of the frame that shows rows (each cut to width already) on a
+// terminal height rows high; frameSize counts them without building them.
+// Each row is addressed on its own, so that a row as wide as the terminal,
+// whose cursor waits at the last column, moves nothing. Erasing from that
+// column would erase its last character: a full row needs no erasing anyway.
+std::string frameOf(const std::vector<std::string>& rows, std::size_t height, std::size_t width)
+{
+    std::string frame;
+    for (std::size_t row = 0; row < rows.size(); ++row) {
+        frame += rowStart(row + 1);
+        frame += rows[row];
+        if (rows[row].size() < width)
+            frame += "\x1b[K";
+    }
+    if (rows.size() < height)
+        frame += rowStart(rows.size() + 1) + "\x1b[J";
+    return frame;
+}
+
+std::size_t frameSize(const std::vector<std::string>& rows, std::size_t height, std::size_t width)
+{
+    std::size_t size = 0;
+    for (std::size_t row = 0; row < rows.size(); ++row)
+        size += rowStart(row + 1).size() + rows[row].size() + (rows[row].size() < width ? 3 : 0);
+    if (rows.size() < height)
+        size += rowStart(rows.size() + 1).size() + 3;
+    return size;
+}
+
+// A text as one panel row: escaped with the tab too, since the terminal
+// would widen a row by its tab stops after the row was cut to the width.
+std::string panelRow(const std::string& text, std::size_t width)
+{
+    std::string row = escapeControls(text, Pass::Nothing);
+    if (row.size() > width)
+        row.resize(width);
+    return row;
+}
+
+}  // namespace
+
 std::string renderPanel(const std::map<int, std::string>& fields, const std::deque<std::string>& events, int rows,
-                        int columns)
+                        int columns, std::size_t byteLimit)
 {
     if (rows <= 0 || columns <= 0)
         return std::string();
@@ -41,41 +84,41 @@ std::string renderPanel(const std::map<int, std::string>& fields, const std::deq
     const std::size_t width = static_cast<std::size_t>(columns);
 
     std::vector<std::string> shown;
-    shown.push_back(escapeControls(panelTitle()));
+    shown.push_back(panelRow(panelTitle(), width));
     for (int id : kPanelFields) {
         auto field = fields.find(id);
-        shown.push_back(escapeControls(std::string(itemLabel(id)) + " " +
-                                       (field != fields.end() ? field->second : std::string())));
+        shown.push_back(panelRow(std::string(itemLabel(id)) + " " +
+                                     (field != fields.end() ? field->second : std::string()),
+                                 width));
     }
     // The events below their heading, as many of the newest as fit.
+    std::size_t firstEvent = height;
     if (shown.size() + 1 < height) {
         shown.push_back("Events:");
+        firstEvent = shown.size();
         std::size_t room = height - shown.size();
         std::size_t first = events.size() > room ? events.size() - room : 0;
         for (std::size_t i = first; i < events.size(); ++i)
-            shown.push_back(escapeControls(events[i]));
+            shown.push_back(panelRow(events[i], width));
     }
     if (shown.size() > height)
         shown.resize(height);
 
-    // Each row is addressed on its own, so that a row as wide as the
-    // terminal, whose cursor waits at the last column, moves nothing. Erasing
-    // from that column would erase its last character: a full row needs no
-    // erasing anyway.
-    std::string frame;
-    for (std::size_t row = 0; row < shown.size(); ++row) {
-        const std::string& text = shown[row];
-        frame += rowStart(row + 1);
-        if (text.size() >= width) {
-            frame.append(text, 0, width);
-        } else {
-            frame += text;
-            frame += "\x1b[K";
-        }
+    // A frame larger than the output allows would never reach the screen:
+    // the oldest events shown go first, then the rows from the bottom, and
+    // at last the title is cut.
+    while (shown.size() > 1 && frameSize(shown, height, width) > byteLimit) {
+        if (shown.size() > firstEvent)
+            shown.erase(shown.begin() + static_cast<std::ptrdiff_t>(firstEvent));
+        else
+            shown.pop_back();
     }
-    if (shown.size() < height)
-        frame += rowStart(shown.size() + 1) + "\x1b[J";
-    return frame;
+    std::size_t size = frameSize(shown, height, width);
+    if (size > byteLimit) {
+        std::size_t rest = size - shown[0].size() + (shown[0].size() < width ? 0 : 3);
+        shown[0].resize(byteLimit > rest ? byteLimit - rest : 0);
+    }
+    return frameOf(shown, height, width);
 }
 
 void ConsolePanel::setItemText(int id, const std::string& text)
@@ -99,11 +142,11 @@ void ConsolePanel::trimEvents(std::size_t keep)
         mEvents.pop_front();
 }
 
-std::optional<std::string> ConsolePanel::redraw(int rows, int columns)
+std::optional<std::string> ConsolePanel::redraw(int rows, int columns, std::size_t byteLimit)
 {
     // A resized terminal may have moved or dropped what it showed: the frame
     // is drawn again even where its bytes are the same.
-    std::string frame = renderPanel(mFields, mEvents, rows, columns);
+    std::string frame = renderPanel(mFields, mEvents, rows, columns, byteLimit);
     if (mDrawn && frame == mLastFrame && rows == mRows && columns == mColumns)
         return std::nullopt;
     mDrawn = true;
@@ -111,6 +154,11 @@ std::optional<std::string> ConsolePanel::redraw(int rows, int columns)
     mRows = rows;
     mColumns = columns;
     return frame;
+}
+
+void ConsolePanel::forgetFrame()
+{
+    mDrawn = false;
 }
 
 void ConsolePanel::reset()

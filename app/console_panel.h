@@ -9,7 +9,8 @@
 //   "Events:" and below it the newest event-list lines that fit, newest last.
 // Every row is cut to the terminal's width; rows that do not fit its height
 // are left out, the events first. Every text passes through escapeControls,
-// since fields and events carry text received from the network.
+// since fields and events carry text received from the network, with its
+// tabs too, so that a row is as wide on the screen as it was counted.
 //
 // Pure functions and a small store, free of any I/O, so that a frame can be
 // tested without a terminal.
@@ -39,9 +40,11 @@ extern const char kPanelLeave[];
 // every row is addressed by its position, cut to columns, and cleared to its
 // end; the rows below the panel are cleared. fields maps control ids to their
 // texts (a missing id is empty); events are the event list, oldest first.
-// Empty when the terminal has no rows or no columns.
+// The frame is at most byteLimit bytes (at least 32): where the whole panel
+// would be more, it shows fewer of the events, then fewer rows. Empty when
+// the terminal has no rows or no columns.
 std::string renderPanel(const std::map<int, std::string>& fields, const std::deque<std::string>& events, int rows,
-                        int columns);
+                        int columns, std::size_t byteLimit = std::string::npos);
 
 // What the panel shows, and the last frame drawn of it.
 class ConsolePanel {
@@ -53,8 +56,10 @@ public:
     void trimEvents(std::size_t keep);
     // The frame to write for a terminal of rows by columns, or nothing when it
     // would be the same as the last frame returned (nothing changed, and
-    // neither did the terminal's size).
-    std::optional<std::string> redraw(int rows, int columns);
+    // neither did the terminal's size), at most byteLimit bytes.
+    std::optional<std::string> redraw(int rows, int columns, std::size_t byteLimit = std::string::npos);
+    // The last frame did not reach the terminal: the next redraw draws anew.
+    void forgetFrame();
     // Forgets everything: empty fields, no events, no frame drawn yet.
     void reset();
 

@@ -20,6 +20,13 @@
 //     standard input is a terminal. Any other standard input (a service
 //     manager's /dev/null, a pipe, a closed descriptor) is not read at all,
 //     and a terminal stops being read at its end of file or hang-up.
+//
+// While the panel is up, the terminal is given back whenever the process
+// leaves it: Ctrl-Z (SIGTSTP) leaves the panel, stops the process and draws
+// the panel again when it continues, all from the dialog's loop, after the
+// frames queued before; Ctrl-\ (SIGQUIT) and the fatal signals write the
+// panel's way out straight from their handler (write() only, which is safe
+// there), then take their default action.
 #include "app/console_panel.h"
 #include "app/console_view.h"
 #include "app/dialog_manager.h"
@@ -30,10 +37,12 @@
 #include <algorithm>
 #include <array>
 #include <chrono>
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -61,6 +70,8 @@ constexpr dlg::WParam kExitCommand = 1;
 constexpr dlg::WParam kCancelCommand = 2;
 // The shortest timer period, as the dialog manager's.
 constexpr unsigned kMinimumTimerMilliseconds = 10;
+// Room in standard output's queue kept beside the panel's frame.
+constexpr std::size_t kFrameMargin = 1024;
 
 struct Timer {
     Timer(asio::io_context& io, unsigned timerId) : id(timerId), clock(io) {}
@@ -86,11 +97,47 @@ struct ConsoleDialog {
     asio::io_context* io = nullptr;
     std::vector<std::unique_ptr<Timer>> timers;
     std::optional<asio::signal_set> stopSignals;
+    std::optional<asio::signal_set> suspendSignal;
     std::optional<asio::posix::stream_descriptor> terminal;
     std::array<char, 256> typed{};
 };
 
 ConsoleDialog gDialog;
+
+// The signals that end the process at once, with the actions they had
+// before the panel took them.
+constexpr int kEndingSignals[] = {SIGQUIT, SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT};
+struct sigaction gEndingActions[sizeof kEndingSignals / sizeof kEndingSignals[0]];
+// Whether the panel is on the screen, for those signals' handler.
+volatile std::sig_atomic_t gPanelShown = 0;
+
+// Leaves the panel with write() alone, then lets the signal take its
+// default action (the handler was reset to it on entry): raised again, it
+// comes once this handler returns; a fault comes again from its instruction.
+extern "C" void leavePanelAndEnd(int signal)
+{
+    if (gPanelShown != 0) {
+        ssize_t ignored = ::write(STDOUT_FILENO, console::kPanelLeave, std::strlen(console::kPanelLeave));
+        (void)ignored;
+    }
+    ::raise(signal);
+}
+
+void takeEndingSignals()
+{
+    struct sigaction action {};
+    action.sa_handler = leavePanelAndEnd;
+    action.sa_flags = SA_RESETHAND;
+    sigemptyset(&action.sa_mask);
+    for (std::size_t i = 0; i < std::size(kEndingSignals); ++i)
+        sigaction(kEndingSignals[i], &action, &gEndingActions[i]);
+}
+
+void giveBackEndingSignals()
+{
+    for (std::size_t i = 0; i < std::size(kEndingSignals); ++i)
+        sigaction(kEndingSignals[i], &gEndingActions[i], nullptr);
+}
 
 ConsoleDialog* dialogOf(dlg::Handle handle)
 {
@@ -153,8 +200,13 @@ void redrawPanel()
         rows = size.ws_row;
         columns = size.ws_col;
     }
-    if (std::optional<std::string> frame = gDialog.panelView.redraw(rows, columns))
-        writeLine(stdout, *frame);
+    // The frame takes the place of one still unsent, and leaves room in the
+    // queue for the panel's way in and out and a drop count.
+    OutputQueue& queue = output::standardOutput();
+    std::size_t limit = queue.capacity() - std::min(queue.capacity() / 2, kFrameMargin);
+    std::optional<std::string> frame = gDialog.panelView.redraw(rows, columns, limit);
+    if (frame && !queue.writeFrame(frame->data(), frame->size()))
+        gDialog.panelView.forgetFrame();
 }
 
 // Each stop signal is a Cancel, for as long as the dialog runs.
@@ -166,6 +218,28 @@ void awaitStop()
         send(dlg::kCommand, kCancelCommand);
         if (!gDialog.ended)
             awaitStop();
+    });
+}
+
+// Ctrl-Z: the panel's way out goes after the frames queued before it, then
+// the process stops (SIGSTOP, which stops even a process group without a
+// shell to continue it, where a default SIGTSTP would be discarded and the
+// panel would go on drawing over the shell's screen). Once continued, the
+// panel is entered and drawn whole again.
+void awaitSuspend()
+{
+    gDialog.suspendSignal->async_wait([](const boost::system::error_code& error, int) {
+        if (error || gDialog.ended)
+            return;
+        writeLine(stdout, console::kPanelLeave);
+        gPanelShown = 0;
+        output::standardOutput().flush(std::chrono::seconds(1));
+        ::raise(SIGSTOP);
+        gPanelShown = 1;
+        writeLine(stdout, console::kPanelEnter);
+        gDialog.panelView.forgetFrame();
+        redrawPanel();
+        awaitSuspend();
     });
 }
 
@@ -253,8 +327,15 @@ std::intptr_t runModal(int /*templateId*/, Procedure procedure)
     gDialog.panelView.reset();
     gDialog.panel = panelWanted();
     gDialog.io = &io;
-    if (gDialog.panel)
+    if (gDialog.panel) {
         writeLine(stdout, console::kPanelEnter);
+        gPanelShown = 1;
+        takeEndingSignals();
+        boost::system::error_code ignored;
+        gDialog.suspendSignal.emplace(io);
+        gDialog.suspendSignal->add(SIGTSTP, ignored);
+        awaitSuspend();
+    }
 
     gDialog.stopSignals.emplace(io);
     boost::system::error_code signalError;
@@ -302,10 +383,14 @@ std::intptr_t runModal(int /*templateId*/, Procedure procedure)
     gDialog.timers.clear();
     gDialog.terminal.reset();
     gDialog.stopSignals.reset();
+    gDialog.suspendSignal.reset();
     if (restoreFlags >= 0)
         ::fcntl(STDIN_FILENO, F_SETFL, restoreFlags);
-    if (gDialog.panel)
+    if (gDialog.panel) {
         writeLine(stdout, console::kPanelLeave);
+        gPanelShown = 0;
+        giveBackEndingSignals();
+    }
     gDialog.panel = false;
     gDialog.io = nullptr;
     gDialog.running = false;

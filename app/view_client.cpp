@@ -76,7 +76,7 @@ std::optional<zq::ViewReply> ViewClient::exchange(std::uint64_t from)
     while (socket_.available(error) > 0 && !error)
         socket_.receive(asio::buffer(buffer_), 0, error);
 
-    std::string request = zq::encodeViewRequest(from);
+    std::string request = zq::encodeViewRequest(from, run_);
     socket_.send(asio::buffer(request), 0, error);
     if (error == asio::error::connection_refused)  // the refusal of an earlier request
         socket_.send(asio::buffer(request), 0, error);
@@ -109,6 +109,7 @@ DialogUpdate ViewClient::poll()
         }
         update.hasTexts = true;
         update.texts = std::move(reply->texts);
+        run_ = reply->run;
         next_ = reply->next();
         for (std::string& line : reply->lines)
             update.lines.push_back(std::move(line));

@@ -37,13 +37,15 @@ public:
     ViewClient(const ViewClient&) = delete;
     ViewClient& operator=(const ViewClient&) = delete;
 
-    // One request for the event lines from number from on, and its reply;
-    // nothing when no well-formed reply to it came within the timeout (or
-    // the agent's port refused it).
+    // One request for the event lines from number from on, naming the run
+    // last heard from, and its reply; nothing when no well-formed reply to it
+    // came within the timeout (or the agent's port refused it).
     std::optional<zq::ViewReply> exchange(std::uint64_t from);
 
     // One refresh's worth: the texts and the lines new since the last poll,
-    // asking again at once while the agent says more are due. Adds a note
+    // asking again at once while the agent says more are due. An agent that
+    // has started again since (another run) answers from its oldest line,
+    // and the view goes on from there. Adds a note
     // line once when the agent stops answering and once when it answers again.
     DialogUpdate poll();
 
@@ -62,6 +64,7 @@ private:
     std::chrono::milliseconds timeout_;
     std::vector<char> buffer_;
     std::uint64_t next_ = 0;
+    std::uint64_t run_ = 0;  // the run last heard from; 0 before the first reply
     bool answering_ = true;
 };
 

@@ -5,6 +5,7 @@
 #include "net/udp_zq_server.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <random>
 #include <string>
@@ -255,9 +256,9 @@ void UdpZqServer::parseZqMessage(std::size_t bytesTransferred)
     } else if (isLoopbackSource(remote_endpoint_)) {
         // Views run on this machine; from anywhere else a view request is
         // ignored like any other datagram, so the network learns nothing.
-        if (std::optional<std::uint64_t> from = parseViewRequest(text)) {
+        if (std::optional<ViewRequest> asked = parseViewRequest(text)) {
             trace("VIEW_REQUEST");
-            handle_VIEW_REQUEST(decodeZqMessage(text), *from);
+            handle_VIEW_REQUEST(decodeZqMessage(text), *asked);
         }
     }
 }
@@ -303,14 +304,32 @@ void UdpZqServer::handle_STATUS_REQUEST(std::shared_ptr<UdpZqMessage> request)
     request.reset();
 }
 
+std::uint64_t UdpZqServer::run()
+{
+    // The clock as well, should the random device be a fixed sequence.
+    static const std::uint64_t chosen = [] {
+        std::random_device device;
+        std::uint64_t number = (static_cast<std::uint64_t>(device()) << 32) ^ device() ^
+                               static_cast<std::uint64_t>(std::chrono::system_clock::now().time_since_epoch().count());
+        return number != 0 ? number : 1;
+    }();
+    return chosen;
+}
+
 // Reads nothing but copies: the texts through the view source, the event
 // lines through the log's history, which the dialog's drains do not touch.
-void UdpZqServer::handle_VIEW_REQUEST(std::shared_ptr<UdpZqMessage> request, std::uint64_t from)
+// A view that last heard from another run gets this run's lines from the
+// oldest kept: its numbers belong to that run.
+void UdpZqServer::handle_VIEW_REQUEST(std::shared_ptr<UdpZqMessage> request, const ViewRequest& asked)
 {
     trace("UdpZqServer::handle_VIEW_REQUEST");
     if (view_source_) {
         runGuarded("UdpZqServer::handle_VIEW_REQUEST", [&] {
-            ViewReplyBuilder builder(from, view_source_());
+            std::optional<std::uint64_t> run;
+            if (asked.run)
+                run = UdpZqServer::run();
+            ViewReplyBuilder builder(asked.from, view_source_(), run);
+            std::uint64_t from = asked.run && *asked.run != *run ? 0 : asked.from;
             std::uint64_t first =
                 gEventLog.visitHistory(from, [&builder](const std::string& line) { return builder.addLine(line); });
             std::string reply = builder.finish(first);

@@ -59,12 +59,17 @@ public:
     std::shared_ptr<UdpZqMessage> decodeZqMessage(const std::string& text);
     void handle_BEACON_CFG_ALARM(std::shared_ptr<UdpZqMessage> request);
     void handle_STATUS_REQUEST(std::shared_ptr<UdpZqMessage> request);
-    void handle_VIEW_REQUEST(std::shared_ptr<UdpZqMessage> request, std::uint64_t from);
+    void handle_VIEW_REQUEST(std::shared_ptr<UdpZqMessage> request, const ViewRequest& asked);
 
     // Where a view reply takes the dialog's texts from; called on the
     // worker thread. Without one, view requests go unanswered.
     using ViewSource = std::function<ViewTexts()>;
     void setViewSource(ViewSource source) { view_source_ = std::move(source); }
+
+    // The number that names this run of the agent to its views: chosen once
+    // a process, at random, never 0. The event lines' numbers count from 0
+    // in each run.
+    static std::uint64_t run();
 
     // The port the socket is bound to (what the system chose for port 0).
     unsigned short port() const;

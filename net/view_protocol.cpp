@@ -9,9 +9,9 @@ namespace zq {
 
 namespace {
 
-// Longest header: the keyword, three numbers of 20 digits at most (the count
-// has at most 4), a flag, three blanks and the line end.
-constexpr std::size_t kHeaderLimit = sizeof kViewReplyKeyword - 1 + 20 + 1 + 20 + 1 + 4 + 1 + 1 + 1;
+// Longest header: the keyword, four numbers of 20 digits at most (the count
+// has at most 4), a flag, four blanks and the line end.
+constexpr std::size_t kHeaderLimit = sizeof kViewReplyKeyword - 1 + 20 + 1 + 20 + 1 + 4 + 1 + 1 + 1 + 20 + 1;
 constexpr std::size_t kMaxDigits = 20;
 
 static_assert(kHeaderLimit + 7 * (kViewTextLimit + 7) + kViewLineLimit + 7 <= kViewReplyLimit,
@@ -61,8 +61,9 @@ public:
         return true;
     }
 
-    // A decimal number without sign or leading zero, then the byte after.
-    bool number(std::uint64_t& value, char after)
+    // A decimal number without sign or leading zero, then the byte after
+    // (or orAfter; ended() tells which).
+    bool number(std::uint64_t& value, char after, char orAfter = '\0')
     {
         const char* start = mAt;
         value = 0;
@@ -77,7 +78,7 @@ public:
         std::size_t digits = static_cast<std::size_t>(mAt - start);
         if (digits == 0 || (digits > 1 && *start == '0'))
             return false;
-        if (mAt == mEnd || *mAt != after)
+        if (mAt == mEnd || (*mAt != after && (orAfter == '\0' || *mAt != orAfter)))
             return false;
         ++mAt;
         return true;
@@ -97,6 +98,7 @@ public:
     }
 
     bool atEnd() const { return mAt == mEnd; }
+    char ended() const { return mAt[-1]; }
 
 private:
     const char* mAt;
@@ -114,23 +116,32 @@ bool ViewTexts::operator==(const ViewTexts& other) const
     return true;
 }
 
-std::string encodeViewRequest(std::uint64_t from)
+std::string encodeViewRequest(std::uint64_t from, std::uint64_t run)
 {
-    return kViewKeyword + std::to_string(from);
+    return kViewKeyword + std::to_string(from) + " " + std::to_string(run);
 }
 
-std::optional<std::uint64_t> parseViewRequest(const std::string& text)
+std::optional<ViewRequest> parseViewRequest(const std::string& text)
 {
-    // The number must end the text: a terminator past the end stands for it.
+    // The numbers must end the text: a terminator past the end stands for it.
     std::string terminated = text + '\0';
     Reader reader(terminated.data(), terminated.size());
-    std::uint64_t from = 0;
-    if (!reader.literal(kViewKeyword) || !reader.number(from, '\0') || !reader.atEnd())
+    ViewRequest request;
+    if (!reader.literal(kViewKeyword) || !reader.number(request.from, '\0', ' '))
         return std::nullopt;
-    return from;
+    if (reader.ended() == ' ') {
+        std::uint64_t run = 0;
+        if (!reader.number(run, '\0'))
+            return std::nullopt;
+        request.run = run;
+    }
+    if (!reader.atEnd())
+        return std::nullopt;
+    return request;
 }
 
-ViewReplyBuilder::ViewReplyBuilder(std::uint64_t asked, const ViewTexts& texts) : mAsked(asked)
+ViewReplyBuilder::ViewReplyBuilder(std::uint64_t asked, const ViewTexts& texts, std::optional<std::uint64_t> run)
+    : mAsked(asked), mRun(run)
 {
     mBody.reserve(4096);
     for (std::size_t i = 0; i < kTextCount; ++i)
@@ -158,7 +169,10 @@ std::string ViewReplyBuilder::finish(std::uint64_t first) const
     reply += std::to_string(first);
     reply += ' ';
     reply += std::to_string(mCount);
-    reply += mMore ? " 1\n" : " 0\n";
+    reply += mMore ? " 1" : " 0";
+    if (mRun)
+        reply += " " + std::to_string(*mRun);
+    reply += '\n';
     reply += mBody;
     return reply;
 }
@@ -172,8 +186,10 @@ std::optional<ViewReply> parseViewReply(const char* data, std::size_t size)
     std::uint64_t count = 0;
     std::uint64_t more = 0;
     if (!reader.literal(kViewReplyKeyword) || !reader.number(reply.asked, ' ') || !reader.number(reply.first, ' ') ||
-        !reader.number(count, ' ') || !reader.number(more, '\n') || more > 1 || count > kViewMaxLines ||
+        !reader.number(count, ' ') || !reader.number(more, '\n', ' ') || more > 1 || count > kViewMaxLines ||
         reply.first > std::numeric_limits<std::uint64_t>::max() - count)
+        return std::nullopt;
+    if (reader.ended() == ' ' && !reader.number(reply.run, '\n'))
         return std::nullopt;
     reply.more = more == 1;
     for (std::size_t i = 0; i < kTextCount; ++i) {

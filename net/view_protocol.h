@@ -5,16 +5,23 @@
 // socket.
 //
 // Request: "VIEW_REQUEST " and the sequence number of the first event line
-// wanted, in decimal (0 for all that the agent keeps).
+// wanted, in decimal (0 for all that the agent keeps); then, from views that
+// read the run, " " and the run that the view last heard from (0 for none).
+// Sequence numbers count from 0 in each run of the agent; a run is named by
+// a number that the agent chooses at its start. A view that names another run
+// than the agent's gets the agent's lines from the oldest it keeps, whatever
+// number it asked for, so that it misses nothing of the new run.
 //
 // Reply, one datagram of at most kViewReplyLimit bytes:
-//   "VIEW_REPLY " asked " " first " " count " " more "\n"
+//   "VIEW_REPLY " asked " " first " " count " " more [" " run] "\n"
 //   then seven items, the display texts in the order of ViewTexts,
 //   then count items, the event lines with the numbers first, first + 1, ...
 // Each item is its length in decimal, ":", that many bytes of any value, and
 // "\n". Numbers are decimal without sign or leading zeros, at most 20 digits;
 // asked repeats the request's number; more is 1 when further lines were due
-// than fit, 0 otherwise. Nothing follows the last item.
+// than fit, 0 otherwise; run, the agent's run, comes only in a reply to a
+// request that named one (a view that knows nothing of runs reads the reply
+// as it always did). Nothing follows the last item.
 #pragma once
 
 #include <cstddef>
@@ -50,8 +57,15 @@ struct ViewTexts {
     bool operator==(const ViewTexts& other) const;
 };
 
-// A parsed reply.
+// A parsed request; run is 0 when the request names none.
+struct ViewRequest {
+    std::uint64_t from = 0;
+    std::optional<std::uint64_t> run;
+};
+
+// A parsed reply; run is 0 when the reply names none.
 struct ViewReply {
+    std::uint64_t run = 0;
     std::uint64_t asked = 0;
     std::uint64_t first = 0;
     bool more = false;
@@ -62,17 +76,18 @@ struct ViewReply {
     std::uint64_t next() const { return first + lines.size(); }
 };
 
-std::string encodeViewRequest(std::uint64_t from);
-// The number of a well-formed request, nothing else: the keyword at the
-// start, 1 to 20 digits without a leading zero (but "0") that fit 64 bits,
-// and nothing after them.
-std::optional<std::uint64_t> parseViewRequest(const std::string& text);
+std::string encodeViewRequest(std::uint64_t from, std::uint64_t run);
+// A well-formed request, nothing else: the keyword at the start, a number
+// of 1 to 20 digits without a leading zero (but "0") that fits 64 bits,
+// optionally a blank and a second such number, and nothing after them.
+std::optional<ViewRequest> parseViewRequest(const std::string& text);
 
 // Builds one reply: the texts (each cut to kViewTextLimit), then as many
 // lines (each cut to kViewLineLimit) as fit the datagram.
 class ViewReplyBuilder {
 public:
-    ViewReplyBuilder(std::uint64_t asked, const ViewTexts& texts);
+    // run: the agent's run, named in the reply when the request named one.
+    ViewReplyBuilder(std::uint64_t asked, const ViewTexts& texts, std::optional<std::uint64_t> run = std::nullopt);
     // Adds line if it fits; otherwise marks the reply as having more and
     // returns false (and so does every later call).
     bool addLine(const std::string& line);
@@ -81,6 +96,7 @@ public:
 
 private:
     std::uint64_t mAsked;
+    std::optional<std::uint64_t> mRun;
     std::string mBody;
     std::size_t mCount = 0;
     bool mMore = false;

@@ -25,6 +25,16 @@ void writeEvents(const std::vector<Event>& events)
         reportEvent(event.type, event.text);
 }
 
+// The last report: from it on the manager may end the process or let the
+// dispatcher return, so the result is stored first, and the report carries
+// the same failure.
+int reportStopped(unsigned long win32ExitCode, unsigned long specificExitCode)
+{
+    storeResult(static_cast<int>(win32ExitCode));
+    setStatus(State::Stopped, win32ExitCode, specificExitCode);
+    return static_cast<int>(win32ExitCode);
+}
+
 }  // namespace
 
 EventRateLimit::EventRateLimit(std::size_t burst, std::uint64_t millisecondsPerEntry)
@@ -112,8 +122,7 @@ int runService()
         EventPump failed;
         writeEvents(failed.pump(gEventLog.take(), nowMilliseconds()));
         reportEvent(EventType::Error, "Brindlemoor Win32 Watch Dog could not start: " + reason);
-        setStatus(State::Stopped, kServiceSpecificError, code);
-        return static_cast<int>(kServiceSpecificError);
+        return reportStopped(kServiceSpecificError, code);
     }
     setStatus(State::Running, 0, 0);
 
@@ -127,8 +136,7 @@ int runService()
     gSrv = nullptr;
     writeEvents(pump.pump(gEventLog.take(), nowMilliseconds()));
     writeEvents(pump.flush());
-    setStatus(State::Stopped, 0, 0);
-    return 0;
+    return reportStopped(0, 0);
 }
 
 }  // namespace svc

@@ -46,9 +46,14 @@ enum class Start {
 // whether this process is the one it is starting.
 Start howStarted();
 // Hands the main thread to the manager, which calls body as the service's
-// run; returns body's result, or the system's error when the manager cannot
-// be reached.
+// run (on a thread of its own); returns the result stored by storeResult, or
+// the system's error when the manager cannot be reached. The manager lets it
+// return, or ends the process, as soon as the service reports Stopped, which
+// may be before body has returned.
 int runDispatcher(int (*body)());
+// Keeps the service's result for runDispatcher to return: stored before the
+// Stopped report.
+void storeResult(int win32ExitCode);
 // Tells the manager the service's state; the exit codes count in Stopped.
 void setStatus(State state, unsigned long win32ExitCode, unsigned long specificExitCode);
 // Waits up to milliseconds for a stop or shutdown control; true once one came.

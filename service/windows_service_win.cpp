@@ -4,6 +4,8 @@
 // under the event source, with the message table compiled into the program.
 #include "service/windows_service.h"
 
+#include <atomic>
+
 #include <windows.h>
 
 #include "service/watchdog_events.h"
@@ -22,7 +24,9 @@ SERVICE_STATUS_HANDLE gStatusHandle = nullptr;
 HANDLE gStopEvent = nullptr;
 HANDLE gEventSource = nullptr;
 int (*gBody)() = nullptr;
-int gBodyResult = 0;
+// Written on the service's thread, read on the main thread once the
+// dispatcher returns.
+std::atomic<int> gBodyResult{0};
 DWORD gCheckPoint = 0;
 
 DWORD WINAPI controlHandler(DWORD control, DWORD, LPVOID, LPVOID)
@@ -48,7 +52,7 @@ void WINAPI serviceMain(DWORD, LPWSTR*)
     }
     gStopEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     gEventSource = RegisterEventSourceW(nullptr, kEventSourceNameW);
-    gBodyResult = gBody();
+    gBodyResult = gBody();  // as stored before its Stopped report
     if (gEventSource != nullptr)
         DeregisterEventSource(gEventSource);
     gEventSource = nullptr;
@@ -97,6 +101,11 @@ int runDispatcher(int (*body)())
     if (!StartServiceCtrlDispatcherW(table))
         return static_cast<int>(GetLastError());
     return gBodyResult;
+}
+
+void storeResult(int win32ExitCode)
+{
+    gBodyResult = win32ExitCode;
 }
 
 void setStatus(State state, unsigned long win32ExitCode, unsigned long specificExitCode)

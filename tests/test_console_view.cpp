@@ -42,6 +42,9 @@ const ConsoleView::Clock::time_point kStart{std::chrono::hours(1000)};
 TEST(ConsoleEscape, PrintableTextAndTabStayAsTheyAre)
 {
     EXPECT_EQ(escapeControls("Total\tCPU: 12 % <a b=\"c\">"), "Total\tCPU: 12 % <a b=\"c\">");
+    // A panel row lets no tab through; the trace keeps its own line ends.
+    EXPECT_EQ(escapeControls("a\tb\nc\x1b", console::Pass::Nothing), "a\\tb\\nc\\x1b");
+    EXPECT_EQ(escapeControls("a\tb\nc\r\x1b\\", console::Pass::LineFeedAndTab), "a\tb\nc\\r\\x1b\\\\");
     EXPECT_EQ(escapeControls(""), "");
 }
 
@@ -269,21 +272,26 @@ std::vector<std::string> play(const std::string& frame, int rows, int columns)
 
 TEST(ConsolePanelFrame, FieldsAndTheNewestEventsCutToTheTerminalsSize)
 {
-    const std::map<int, std::string> fields = {{IDC_CPU, "12"}, {IDC_CLOUD, "10.0.0.9\x1b[2J"}};
-    const std::deque<std::string> events = {" BEFORE new zq::ZqServer()", " AFTER new zq::ZqServer()", " RX \x07\n"};
+    // A tab would be widened by the terminal after the row was cut.
+    const std::map<int, std::string> fields = {{IDC_CPU, "12"}, {IDC_CLOUD, "10.0.0.9\x1b[2J\t"}};
+    const std::deque<std::string> events = {" BEFORE new zq::ZqServer()", " AFTER new zq::ZqServer()", " RX \x07\n\t"};
     const std::vector<std::string> all = {
         "Brindlemoor Win32 Watch Dog 1.0.0.4", "Total CPU: 12", "OS Description:", "Host Name:",
-        "Local IP In Common with Orvane IP:", "Trigger:", "Orvane:", "Cloud: 10.0.0.9\\x1b[2J", "Events:",
-        " BEFORE new zq::ZqServer()", " AFTER new zq::ZqServer()", " RX \\x07\\n"};
-    // Rows, columns, and the rows of all shown (-1: a cleared row).
-    const std::tuple<int, int, std::vector<int>> cases[] = {
-        {13, 80, {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, -1}},  // all fit, the rest cleared
-        {10, 80, {0, 1, 2, 3, 4, 5, 6, 7, 8, 11}},             // only the newest event fits
-        {9, 80, {0, 1, 2, 3, 4, 5, 6, 7, -1}},                 // no room for an event
-        {3, 35, {0, 1, 2}},                                    // the title exactly as wide
-        {12, 12, {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11}},      // each row cut to the width
+        "Local IP In Common with Orvane IP:", "Trigger:", "Orvane:", "Cloud: 10.0.0.9\\x1b[2J\\t", "Events:",
+        " BEFORE new zq::ZqServer()", " AFTER new zq::ZqServer()", " RX \\x07\\n\\t"};
+    // Rows, columns, the frame's byte limit, and the rows of all shown (-1:
+    // a cleared row).
+    const std::size_t none = std::string::npos;
+    const std::tuple<int, int, std::size_t, std::vector<int>> cases[] = {
+        {13, 80, none, {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, -1}},  // all fit, the rest cleared
+        {10, 80, none, {0, 1, 2, 3, 4, 5, 6, 7, 8, 11}},             // only the newest event fits
+        {9, 80, none, {0, 1, 2, 3, 4, 5, 6, 7, -1}},                 // no room for an event
+        {3, 35, none, {0, 1, 2}},                                    // the title exactly as wide
+        {12, 12, none, {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11}},      // each row cut to the width
+        {13, 80, 320, {0, 1, 2, 3, 4, 5, 6, 7, 8, 10, 11, -1, -1}},  // too many bytes: the oldest event goes
+        {13, 80, 200, {0, 1, 2, 3, 4, 5, 6, -1, -1, -1, -1, -1, -1}},  // then the bottom rows
     };
-    for (const auto& [rows, columns, picks] : cases) {
+    for (const auto& [rows, columns, limit, picks] : cases) {
         SCOPED_TRACE(std::to_string(rows) + "x" + std::to_string(columns));
         std::vector<std::string> expected;
         for (int pick : picks) {
@@ -291,8 +299,12 @@ TEST(ConsolePanelFrame, FieldsAndTheNewestEventsCutToTheTerminalsSize)
             row.resize(std::min(row.size(), static_cast<std::size_t>(columns)));
             expected.push_back(row.erase(row.find_last_not_of(' ') + 1));
         }
-        EXPECT_EQ(play(console::renderPanel(fields, events, rows, columns), rows, columns), expected);
+        std::string frame = console::renderPanel(fields, events, rows, columns, limit);
+        EXPECT_LE(frame.size(), limit);
+        EXPECT_EQ(play(frame, rows, columns), expected);
     }
+    // However wide the terminal, the frame stays within its limit.
+    EXPECT_EQ(console::renderPanel(fields, events, 2, 100000, 40).size(), 40u);
     EXPECT_EQ(console::renderPanel(fields, events, 0, 80), "");
     EXPECT_EQ(console::renderPanel(fields, events, 24, 0), "");
 }

@@ -18,10 +18,13 @@ using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
 struct Pipe {
-    Pipe()
+    // nonBlocking: as another process sharing the open file may have set it.
+    explicit Pipe(bool nonBlocking = false)
     {
         EXPECT_EQ(::pipe(fds), 0);
         ::fcntl(fds[1], F_SETPIPE_SZ, 4096);  // the smallest pipe: it fills at once
+        if (nonBlocking)
+            ::fcntl(fds[1], F_SETFL, ::fcntl(fds[1], F_GETFL) | O_NONBLOCK);
     }
     ~Pipe()
     {
@@ -63,9 +66,14 @@ void stallWriter(OutputQueue& queue, const std::string& primer)
     ASSERT_EQ(queue.queued(), 0u);
 }
 
-TEST(OutputQueue, StalledReaderNeverBlocksAndDropsAreCountedOnce)
+// Blocking or not (a full non-blocking pipe answers EAGAIN), nothing kept is
+// lost.
+class OutputQueueOnPipe : public testing::TestWithParam<bool> {};
+INSTANTIATE_TEST_SUITE_P(BlockingAndNot, OutputQueueOnPipe, testing::Bool());
+
+TEST_P(OutputQueueOnPipe, StalledReaderNeverBlocksAndDropsAreCountedOnce)
 {
-    Pipe pipe;
+    Pipe pipe(GetParam());
     const std::size_t capacity = 16 * 1024;
     OutputQueue queue(pipe.fds[1], capacity, "TRACE LINES DROPPED");
 
@@ -124,6 +132,32 @@ TEST(OutputQueue, FlushWritesAnOwedCountAndGivesUpOnAStalledReader)
     got += pipe.drain(milliseconds(1000));
     const std::string notice = "CONSOLE LINES DROPPED=[" + std::to_string(dropped) + "]\n";
     EXPECT_EQ(got, primer + std::string(big.size() * 2, 'a') + notice);
+}
+
+// Frames replace the unsent frame before them, keep their place after the
+// texts queued before them, and need room for themselves only.
+TEST(OutputQueue, ANewerFrameReplacesTheUnsentOneAndFitsInItsRoom)
+{
+    Pipe pipe;
+    const std::size_t capacity = 8 * 1024;
+    OutputQueue queue(pipe.fds[1], capacity, "CONSOLE LINES DROPPED");
+    std::string primer(6 * 1024, 'p');
+    stallWriter(queue, primer);
+    const std::string big(capacity - 20, 'F');
+    const std::string steps[][2] = {{"text", "enter "}, {"frame", "1111"}, {"text", "between "},
+                                    {"frame", "2222"}, {"frame", big}, {"frame", "3333"}};
+    for (const auto& step : steps) {
+        bool taken = step[0] == "frame" ? queue.writeFrame(step[1].data(), step[1].size())
+                                         : queue.write(step[1].data(), step[1].size());
+        EXPECT_TRUE(taken) << step[1].substr(0, 8);
+    }
+    EXPECT_TRUE(pipe.drain(milliseconds(3000)) == primer + "enter between 3333");
+    // Once the writer has taken a frame, the next one goes after it.
+    ASSERT_TRUE(queue.writeFrame("4444", 4));
+    ASSERT_TRUE(queue.flush(milliseconds(2000)));
+    ASSERT_TRUE(queue.writeFrame("5555", 4));
+    ASSERT_TRUE(queue.flush(milliseconds(2000)));
+    EXPECT_EQ(pipe.drain(milliseconds(1000)), "44445555");
 }
 
 }  // namespace

@@ -8,7 +8,10 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
+
+#include <poll.h>
 
 #include <boost/asio/ip/udp.hpp>
 
@@ -44,12 +47,22 @@ std::optional<zq::ViewReply> parse(const std::string& bytes)
 
 TEST(ViewProtocol, RequestsAreTakenOnlyInTheirExactForm)
 {
-    EXPECT_EQ(zq::encodeViewRequest(42), "VIEW_REQUEST 42");
-    EXPECT_EQ(zq::parseViewRequest("VIEW_REQUEST 0"), 0u);
-    EXPECT_EQ(zq::parseViewRequest("VIEW_REQUEST 18446744073709551615"), std::numeric_limits<std::uint64_t>::max());
+    EXPECT_EQ(zq::encodeViewRequest(42, 7), "VIEW_REQUEST 42 7");
+    const std::uint64_t top = std::numeric_limits<std::uint64_t>::max();
+    // The text, then the number and the run it asks with (none: no run named).
+    const std::tuple<const char*, std::uint64_t, std::optional<std::uint64_t>> good[] = {
+        {"VIEW_REQUEST 0", 0, std::nullopt}, {"VIEW_REQUEST 18446744073709551615", top, std::nullopt},
+        {"VIEW_REQUEST 3 0", 3, 0}, {"VIEW_REQUEST 0 18446744073709551615", 0, top}};
+    for (const auto& [text, from, run] : good) {
+        std::optional<zq::ViewRequest> request = zq::parseViewRequest(text);
+        ASSERT_TRUE(request) << text;
+        EXPECT_EQ(request->from, from);
+        EXPECT_EQ(request->run, run);
+    }
     for (const char* text : {"VIEW_REQUEST 18446744073709551616", "VIEW_REQUEST 000000000000000000001",
                              "VIEW_REQUEST 01", "VIEW_REQUEST ", "VIEW_REQUEST -1", "VIEW_REQUEST 1 ",
-                             "VIEW_REQUEST 1x", " VIEW_REQUEST 1", "view_request 1", "VIEW_REQUEST1"})
+                             "VIEW_REQUEST 1x", " VIEW_REQUEST 1", "view_request 1", "VIEW_REQUEST1",
+                             "VIEW_REQUEST 1 2 3", "VIEW_REQUEST 1  2", "VIEW_REQUEST 1 02", "VIEW_REQUEST 1 2 "})
         EXPECT_FALSE(zq::parseViewRequest(text)) << text;
 }
 
@@ -75,6 +88,10 @@ TEST(ViewProtocol, RepliesRoundTripAndEveryTruncatedOrGarbledOneIsRefused)
 
     const std::string texts = "2:37\n0:\n0:\n0:\n0:\n0:\n0:\n";
     ASSERT_TRUE(parse("VIEW_REPLY 0 18446744073709551614 1 1\n" + texts + "0:\n"));
+    // The run, where the request named one, after the flag.
+    EXPECT_EQ(parse("VIEW_REPLY 0 0 0 0 77\n" + texts)->run, 77u);
+    EXPECT_EQ(parse(zq::ViewReplyBuilder(3, kTexts, 78).finish(4))->run, 78u);
+    EXPECT_EQ(parse(good)->run, 0u);
     for (const std::string& bytes : {
              "VIEW_REPLY 0 0 0 0\n" + texts.substr(0, texts.size() - 3),  // six texts
              "VIEW_REPLY 0 0 1 0\n" + texts,                              // a line short
@@ -85,6 +102,7 @@ TEST(ViewProtocol, RepliesRoundTripAndEveryTruncatedOrGarbledOneIsRefused)
              "VIEW_REPLY 0 0 1 0\n" + texts + "99999999999999999999999:\n",
              "VIEW_REPLY 0 0 1 0\n" + texts + "5:ab\n",  // a length beyond the end
              "VIEW_REPLY 0 0 1 0\n" + texts + "1:ab\n",  // no line end after the value
+             "VIEW_REPLY 0 0 0 0 \n" + texts, "VIEW_REPLY 0 0 0 0 1 2\n" + texts,  // a run, or nothing
              "VIEW_REPLY  0 0 0\n" + texts, std::string("<status></status>")})
         EXPECT_FALSE(parse(bytes)) << bytes;
 }
@@ -206,6 +224,66 @@ TEST(ViewClient, SaysOnceThatTheAgentIsSilentAndOnceThatItAnswersAgain)
     EXPECT_FALSE(agentAnswers(std::chrono::milliseconds(50), port));
 }
 
+// The agent names its run to views that ask with one, and answers a view of
+// another run (an agent that has started again since) from its oldest line.
+TEST(ViewClient, TheAgentAnswersAViewOfAnotherRunFromItsOldestLine)
+{
+    RunningServer agent;
+    appendLines(3, "kept ");
+    udp::socket asker(agent.io, loopback(0));
+    auto ask = [&](const std::string& request) {
+        asker.send_to(boost::asio::buffer(request), loopback(agent.server.port()));
+        std::vector<char> buffer(zq::kViewReplyLimit);
+        pollfd waiting{asker.native_handle(), POLLIN, 0};
+        std::size_t got = ::poll(&waiting, 1, 2000) == 1 ? asker.receive(boost::asio::buffer(buffer)) : 0;
+        std::optional<zq::ViewReply> answer = zq::parseViewReply(buffer.data(), got);
+        EXPECT_TRUE(answer) << request;
+        return answer.value_or(zq::ViewReply());
+    };
+    EXPECT_EQ(ask("VIEW_REQUEST 0").run, 0u);  // as views that know no runs read it
+    const std::uint64_t run = ask("VIEW_REQUEST 0 0").run;
+    EXPECT_EQ(run, zq::UdpZqServer::run());
+    EXPECT_NE(run, 0u);
+    const std::string ofRun = " " + std::to_string(run);
+    std::uint64_t next = 0;
+    for (zq::ViewReply page; next == 0 || page.more; next = page.next())
+        page = ask("VIEW_REQUEST " + std::to_string(next) + ofRun);
+    appendLines(2, "new ");
+    zq::ViewReply same = ask("VIEW_REQUEST " + std::to_string(next) + ofRun);
+    EXPECT_EQ(same.first, next);
+    EXPECT_EQ(same.lines.size(), 2u);
+    zq::ViewReply other = ask("VIEW_REQUEST " + std::to_string(next) + " " + std::to_string(run + 1));
+    EXPECT_EQ(other.run, run);
+    EXPECT_LT(other.first, next);
+    EXPECT_EQ(other.first, ask("VIEW_REQUEST 0" + ofRun).first);
+}
+
+// A view that meets a new run goes on with the new run's numbers.
+TEST(ViewClient, FollowsTheAgentIntoANewRun)
+{
+    boost::asio::io_service io;
+    udp::socket agent(io, loopback(0));
+    ViewClient view(agent.local_endpoint().port());
+    // The request the stand-in expects, and its answer: asked, run, first, lines.
+    const std::tuple<std::string, std::uint64_t, std::uint64_t, std::vector<std::string>> script[] = {
+        {"VIEW_REQUEST 0 0", 7, 0, {"a", "b"}}, {"VIEW_REQUEST 2 7", 9, 0, {"c"}}, {"VIEW_REQUEST 1 9", 9, 1, {}}};
+    std::thread standIn([&] {
+        for (const auto& [request, run, first, lines] : script) {
+            std::vector<char> buffer(100);
+            udp::endpoint from;
+            std::size_t got = agent.receive_from(boost::asio::buffer(buffer), from);
+            EXPECT_EQ(std::string(buffer.data(), got), request);
+            zq::ViewReplyBuilder builder(std::stoull(request.substr(13)), kTexts, run);
+            for (const std::string& line : lines)
+                builder.addLine(line);
+            agent.send_to(boost::asio::buffer(builder.finish(first)), from);
+        }
+    });
+    for (const auto& step : script)
+        EXPECT_EQ(view.poll().lines, std::get<3>(step));
+    standIn.join();
+}
+
 TEST(ViewClient, IgnoresEveryReplyButAWellFormedOneToItsRequest)
 {
     boost::asio::io_service io;
@@ -216,7 +294,7 @@ TEST(ViewClient, IgnoresEveryReplyButAWellFormedOneToItsRequest)
         std::vector<char> buffer(100);
         udp::endpoint from;
         std::size_t got = agent.receive_from(boost::asio::buffer(buffer), from);
-        EXPECT_EQ(std::string(buffer.data(), got), "VIEW_REQUEST 9");
+        EXPECT_EQ(std::string(buffer.data(), got), "VIEW_REQUEST 9 0");
         for (const std::string& bytes : {std::string("garbage"), reply(8, 9, kTexts, {"stale"}),
                                          good.substr(0, good.size() - 1), std::string(), good})
             agent.send_to(boost::asio::buffer(bytes), from);

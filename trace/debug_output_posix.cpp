@@ -3,11 +3,19 @@
 // reader that stops reading never holds up the thread that traces. Under the
 // systemd unit (standard error is the journal) it is off unless the
 // service's environment turns it on; see traceWanted().
+//
+// Trace texts carry received bytes (a datagram's text, a request's). On a
+// terminal their control bytes are escaped as the console's lines escape
+// them, so that nobody on the network can drive the operator's terminal; the
+// trace's own line ends and tabs stay. A file, a pipe or the journal gets the
+// bytes as they came, as the datagram echo does.
+#include "trace/control_escape.h"
 #include "trace/output_queue.h"
 #include "trace/trace.h"
 
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -35,8 +43,15 @@ bool debugOutputOn()
 
 void debugOutput(const char* text)
 {
-    if (debugOutputOn())
+    if (!debugOutputOn())
+        return;
+    static const bool terminal = ::isatty(STDERR_FILENO) == 1;
+    if (terminal) {
+        std::string shown = console::escapeControls(text, console::Pass::LineFeedAndTab);
+        output::standardError().write(shown.data(), shown.size());
+    } else {
         output::standardError().write(text, std::strlen(text));
+    }
 }
 
 void diagnosticOutput(const char* data, std::size_t length)

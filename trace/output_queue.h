@@ -39,6 +39,14 @@ public:
     // when the text was dropped for want of room.
     bool write(const char* data, std::size_t length);
 
+    // Queues length bytes as the newest frame of a display that is drawn
+    // whole each time (the console's panel): it takes the place of the frame
+    // queued before, if the writer has not taken that yet, and goes after
+    // every text queued so far. So a slow reader gets the newest state, and
+    // a frame needs room for itself only, not behind its elders. False when
+    // even so it does not fit (it is dropped and counted as a text is).
+    bool writeFrame(const char* data, std::size_t length);
+
     // Waits until everything queued so far is written, at most timeout;
     // true when it was. A drop count still owed is queued first.
     bool flush(std::chrono::milliseconds timeout);

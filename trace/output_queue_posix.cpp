@@ -13,6 +13,7 @@
 #include <initializer_list>
 #include <malloc.h>
 #include <mutex>
+#include <poll.h>
 #include <pthread.h>
 #include <system_error>
 #include <thread>
@@ -40,6 +41,10 @@ struct OutputQueue::State {
     std::condition_variable idle;  // to flushers: all written, or the writer ended
     std::string queued;
     std::string batch;  // the writer's own while it writes
+    // Where in queued the frame of writeFrame lies, while the writer has not
+    // taken it (frameLength 0: no frame there).
+    std::size_t frameAt = 0;
+    std::size_t frameLength = 0;
     unsigned long long dropped = 0;
     bool writerWaiting = false;
     bool writing = false;
@@ -61,6 +66,7 @@ struct OutputQueue::State {
         return dropLabel + "=[" + count + "]\n";
     }
 
+    bool enqueue(const char* data, std::size_t length, bool frame);
     void run();
     void releaseMemory(std::unique_lock<std::mutex>& lock);
 };
@@ -76,12 +82,21 @@ constexpr std::size_t kTrimAfterBytes = 16 * 1024;
 constexpr std::chrono::milliseconds kBusyWithin(20);
 
 // Writes all of text to fd, waiting as long as the reader makes it wait.
-// An output that fails (a closed reader, a closed descriptor) takes the rest
-// of this text: there is nowhere else to put it.
+// A descriptor that another process has made non-blocking (an open file
+// that a shell shares) answers a full reader with EAGAIN instead of waiting:
+// then poll() waits for room, as a blocking write would. An output that fails
+// (a closed reader, a closed descriptor) takes the rest of this text: there
+// is nowhere else to put it.
 void writeAll(int fd, const char* text, std::size_t length)
 {
     while (length > 0) {
         ssize_t written = ::write(fd, text, length);
+        if (written < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            pollfd room{fd, POLLOUT, 0};
+            if (::poll(&room, 1, -1) < 0 && errno != EINTR)
+                return;
+            continue;
+        }
         if (written < 0 && errno == EINTR)
             continue;
         if (written <= 0)
@@ -112,6 +127,7 @@ void OutputQueue::State::run()
             continue;
         }
         batch.swap(queued);
+        frameLength = 0;
         writing = true;
         lock.unlock();
         writeAll(fd, batch.data(), batch.size());
@@ -187,30 +203,47 @@ OutputQueue::~OutputQueue()
         state.writer.detach();
 }
 
-bool OutputQueue::write(const char* data, std::size_t length)
+bool OutputQueue::State::enqueue(const char* data, std::size_t length, bool frame)
 {
-    State& state = *mState;
-    std::unique_lock<std::mutex> lock(state.mutex);
-    std::string notice = state.dropNotice();
-    if (state.queued.size() + notice.size() + length > state.capacity) {
-        ++state.dropped;
+    std::unique_lock<std::mutex> lock(mutex);
+    const bool replacing = frame && frameLength > 0;
+    std::string notice = dropNotice();
+    if (queued.size() - (replacing ? frameLength : 0) + notice.size() + length > capacity) {
+        ++dropped;
         return false;
     }
-    if (!state.writer.joinable()) {
+    if (!writer.joinable()) {
         // Without a writer thread, the caller writes, as it did before.
-        writeAll(state.fd, notice.data(), notice.size());
-        writeAll(state.fd, data, length);
-        state.dropped = 0;
+        writeAll(fd, notice.data(), notice.size());
+        writeAll(fd, data, length);
+        dropped = 0;
         return true;
     }
-    state.queued.append(notice).append(data, length);
-    state.dropped = 0;
-    bool wakeWriter = state.writerWaiting;
-    state.writerWaiting = false;  // one wake-up is enough
+    if (replacing)
+        queued.erase(frameAt, frameLength);
+    queued.append(notice);
+    if (frame) {
+        frameAt = queued.size();
+        frameLength = length;
+    }
+    queued.append(data, length);
+    dropped = 0;
+    bool wakeWriter = writerWaiting;
+    writerWaiting = false;  // one wake-up is enough
     lock.unlock();
     if (wakeWriter)
-        state.wake.notify_one();
+        wake.notify_one();
     return true;
+}
+
+bool OutputQueue::write(const char* data, std::size_t length)
+{
+    return mState->enqueue(data, length, false);
+}
+
+bool OutputQueue::writeFrame(const char* data, std::size_t length)
+{
+    return mState->enqueue(data, length, true);
 }
 
 bool OutputQueue::flush(std::chrono::milliseconds timeout)

@@ -1,6 +1,8 @@
 // A scripted stand-in for the Windows service's seam: records the statuses
 // and event-log entries; plays the stop control and a clock that each wait
-// moves by its milliseconds.
+// moves by its milliseconds. As the manager's, its dispatcher returns the
+// result stored when the service reported Stopped, not what the body
+// returned after it.
 #pragma once
 
 #include <functional>

@@ -142,8 +142,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const bool beacon = text.find("BEACON_CFG_ALARM ") != std::string::npos;
     const bool status = text.find("STATUS_REQUEST ") != std::string::npos;
     const bool answered = taken > 10 && !beacon && status;
-    const std::optional<std::uint64_t> viewFrom = zq::parseViewRequest(text);
-    const bool view = taken > 10 && !beacon && !status && viewFrom.has_value();
+    const std::optional<zq::ViewRequest> viewAsked = zq::parseViewRequest(text);
+    const bool view = taken > 10 && !beacon && !status && viewAsked.has_value();
 
     const std::vector<std::string> texts = recording::traceTexts();
     const std::vector<std::string> expected = expectedTrace(taken, text, beacon, status, view);
@@ -171,7 +171,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     } else if (view) {
         FUZZ_CHECK(!error, "no reply to a view request: " + error.message() + ": " + what);
         std::optional<zq::ViewReply> reply = zq::parseViewReply(buffer.data(), n);
-        FUZZ_CHECK(reply && reply->asked == *viewFrom && reply->texts.cpuUsage == "42",
+        FUZZ_CHECK(reply && reply->asked == viewAsked->from && reply->texts.cpuUsage == "42",
                    "view reply [" + fuzz::printable(std::string(buffer.data(), n)) + "]: " + what);
         n = h.client.receive_from(boost::asio::buffer(buffer), from, 0, error);
     }
