@@ -28,8 +28,11 @@
 #      there the CPU load is one line, not one per change;
 #   f  on a terminal (tmux) the agent is one panel redrawn in place: no trace,
 #      each field once, a received text's control bytes escaped; Enter puts
-#      the screen back. With BRINDLEMOOR_WATCHDOG_TRACE=1 on the same terminal
-#      it prints its lines among the trace instead.
+#      the screen back; Ctrl-Z gives the terminal back and stops the agent,
+#      which draws its panel again when continued; Ctrl-\ ends it with the
+#      terminal given back. With BRINDLEMOOR_WATCHDOG_TRACE=1 on the same
+#      terminal it prints its lines among the trace instead, a received
+#      text's control bytes escaped in the trace.
 #   g  with standard error on a pipe that nobody reads (filled first by long
 #      traced requests), the agent answers every status request and sends its
 #      keep-alives on schedule for CONSOLE_STALL_SECONDS (60 by default); a
@@ -580,11 +583,38 @@ if command -v tmux >/dev/null 2>&1; then
     check "f Enter stops the panel with exit code 0 and the screen is as before" \
         "$(grep -aqx 'AGENT-EXIT=0' "$TMP/screen.now" && grep -aqx 'BEFORE-AGENT' "$TMP/screen.now" &&
             ! grep -aq 'Total CPU' "$TMP/screen.now"; echo $?)" "screen: $(tr '\n' '|' <"$TMP/screen.now")"
-    # The trace asked for on the panel's terminal: the console's lines among it.
+    # Ctrl-Z gives the terminal back (main screen, cursor shown) and stops
+    # the agent; continued, it draws the panel again. Ctrl-\ ends it with the
+    # terminal given back. The shell around it (whose Ctrl-Z is discarded, as
+    # its process group has no job control) reports the exit code.
+    SESSION=signals
+    tmux -S "$TMP/tmux.sock" new-session -d -s "$SESSION" -x 100 -y 30 "trap true QUIT; ulimit -c 0; echo BEFORE-AGENT
+        sh -c 'echo \$\$ >$TMP/signals.pid; exec env -u BRINDLEMOOR_WATCHDOG_TRACE $AGENT'; echo AGENT-EXIT=\$?; sleep 60"
+    screen_is() {  # ALTERNATE CURSOR: the pane's alternate-screen and cursor flags
+        [ "$(tmux -S "$TMP/tmux.sock" display-message -p -t "$SESSION" '#{alternate_on} #{cursor_flag}')" = "$1 $2" ]
+    }
+    wait_until 15 on_screen 'AFTER new zq::ZqServer()' && wait_until 5 screen_is 1 0
+    tmux -S "$TMP/tmux.sock" send-keys -t "$SESSION" -H 1a
+    wait_until 5 screen_is 0 1 && sleep 0.5 && ps -o stat= -p "$(cat "$TMP/signals.pid")" | grep -q '^T'
+    check "f Ctrl-Z gives the terminal back and stops the agent" "$?" \
+        "flags $(tmux -S "$TMP/tmux.sock" display-message -p -t "$SESSION" '#{alternate_on} #{cursor_flag}')"
+    kill -CONT "$(cat "$TMP/signals.pid")"
+    wait_until 5 screen_is 1 0 && wait_until 5 on_screen 'Brindlemoor Win32 Watch Dog 1.0.0.4'
+    check "f continued, the agent draws its panel again" "$?" "$(tr '\n' '|' <"$TMP/screen.now")"
+    tmux -S "$TMP/tmux.sock" send-keys -t "$SESSION" -H 1c
+    wait_until 15 on_screen 'AGENT-EXIT='
+    check "f Ctrl-\\ ends the agent and gives the terminal back" \
+        "$(screen_is 0 1 && grep -aqx 'AGENT-EXIT=131' "$TMP/screen.now" && grep -aqx 'BEFORE-AGENT' "$TMP/screen.now"
+            echo $?)" "screen: $(tr '\n' '|' <"$TMP/screen.now")"
+    # The trace asked for on the panel's terminal: the console's lines among
+    # it, and a received text's control bytes escaped in its trace line.
     start_terminal traced BRINDLEMOOR_WATCHDOG_TRACE=1
-    wait_until 15 on_screen 'ZqServer::handle_timer' && tmux -S "$TMP/tmux.sock" send-keys -t "$SESSION" Enter &&
+    wait_until 15 on_screen 'ZqServer::handle_timer' &&
+        timeout 10 "$PEER" config --group orvane --raw $'beaconCfgAlarm\x1b[2J\x07traced' >/dev/null 2>&1 &&
+        wait_until 5 on_screen 'MulticastRX=[beaconCfgAlarm\x1b[2J\x07traced]' &&
+        tmux -S "$TMP/tmux.sock" send-keys -t "$SESSION" Enter &&
         wait_until 15 on_screen 'AGENT-EXIT=0' && tmux -S "$TMP/tmux.sock" capture-pane -p -t "$SESSION" -S - >"$TMP/screen.now"
-    check "f with BRINDLEMOOR_WATCHDOG_TRACE=1 the terminal shows the trace and the console's lines; Enter stops it" \
+    check "f with BRINDLEMOOR_WATCHDOG_TRACE=1 the terminal shows the trace, escaped, and the console's lines; Enter stops it" \
         "$(grep -aq '^==>  ' "$TMP/screen.now" && grep -aq '^OS Description: ' "$TMP/screen.now" &&
             grep -aqx 'AGENT-EXIT=0' "$TMP/screen.now"; echo $?)" "screen: $(tail -n 5 "$TMP/screen.now" | tr '\n' '|')"
     tmux -S "$TMP/tmux.sock" kill-server 2>/dev/null
