@@ -11,14 +11,13 @@
 #include <tuple>
 #include <vector>
 
-#include <poll.h>
-
 #include <boost/asio/ip/udp.hpp>
 
 #include "app/view_client.h"
 #include "fakes/plant_host.h"
 #include "net/udp_zq_server.h"
 #include "support/loopback.h"
+#include "support/run_until.h"
 #include "trace/trace.h"
 
 namespace {
@@ -230,12 +229,15 @@ TEST(ViewClient, TheAgentAnswersAViewOfAnotherRunFromItsOldestLine)
 {
     RunningServer agent;
     appendLines(3, "kept ");
-    udp::socket asker(agent.io, loopback(0));
+    boost::asio::io_service io;
+    udp::socket asker(io, loopback(0));
     auto ask = [&](const std::string& request) {
         asker.send_to(boost::asio::buffer(request), loopback(agent.server.port()));
         std::vector<char> buffer(zq::kViewReplyLimit);
-        pollfd waiting{asker.native_handle(), POLLIN, 0};
-        std::size_t got = ::poll(&waiting, 1, 2000) == 1 ? asker.receive(boost::asio::buffer(buffer)) : 0;
+        udp::endpoint from;
+        std::size_t got = 0;
+        boost::system::error_code error;
+        receiveOne(io, asker, boost::asio::buffer(buffer), from, got, error);
         std::optional<zq::ViewReply> answer = zq::parseViewReply(buffer.data(), got);
         EXPECT_TRUE(answer) << request;
         return answer.value_or(zq::ViewReply());
