@@ -248,8 +248,12 @@ TEST(ViewClient, TheAgentAnswersAViewOfAnotherRunFromItsOldestLine)
     EXPECT_NE(run, 0u);
     const std::string ofRun = " " + std::to_string(run);
     std::uint64_t next = 0;
-    for (zq::ViewReply page; next == 0 || page.more; next = page.next())
-        page = ask("VIEW_REQUEST " + std::to_string(next) + ofRun);
+    for (int pages = 0; pages < 10; ++pages) {
+        zq::ViewReply page = ask("VIEW_REQUEST " + std::to_string(next) + ofRun);
+        next = page.next();
+        if (!page.more)
+            break;
+    }
     appendLines(2, "new ");
     zq::ViewReply same = ask("VIEW_REQUEST " + std::to_string(next) + ofRun);
     EXPECT_EQ(same.first, next);
