@@ -11,6 +11,7 @@
 #include <sys/timerfd.h>
 
 #include <cerrno>
+#include <cstring>
 
 #include <atomic>
 #include <chrono>
@@ -122,148 +123,70 @@ int loadAt(long secondOfDay)
     return 3;
 }
 
-std::vector<long> alarmSecondsOfDay()
+udp::socket loopbackSocket(asio::io_service& io, const char* address, unsigned short port = 0)
 {
-    std::vector<long> seconds;
-    for (const Burst& burst : kBursts)
-        for (long offset : burst.alarms)
-            seconds.push_back(burst.start + offset);
-    return seconds;
+    udp::socket socket(io, udp::endpoint(asio::ip::make_address_v4(address), port));
+    socket.non_blocking(true);
+    return socket;
 }
 
-// The Orvane servers' side: one socket on each server address, at one port;
-// counts what arrives per pair and kind, without allocating.
-class ScriptedOrvane {
-public:
-    ScriptedOrvane()
-    {
-        const char* addresses[kServers] = {"127.0.0.1", "127.0.0.4"};
-        unsigned short port = 0;
-        for (int s = 0; s < kServers; ++s) {
-            sockets_[s].open(udp::v4());
-            sockets_[s].bind(udp::endpoint(asio::ip::make_address_v4(addresses[s]), port));
-            sockets_[s].non_blocking(true);
-            port = sockets_[s].local_endpoint().port();
-        }
-    }
-
-    unsigned short port() const { return sockets_[0].local_endpoint().port(); }
-
-    // Takes what has arrived; each alarm of the first pair is checked against
-    // the alarm ticks expected, from next on.
-    void drain(long tick, const std::vector<long>& alarmTicks, std::size_t& next)
-    {
-        for (int s = 0; s < kServers; ++s) {
-            for (;;) {
-                boost::system::error_code error;
-                udp::endpoint from;
-                std::size_t n = sockets_[s].receive_from(asio::buffer(buffer_), from, 0, error);
-                if (error)
-                    break;
-                text_.assign(buffer_, n);
-                const int local = from.address().to_v4().to_bytes()[3] - 2;
-                const int pair = local * kServers + s;
-                const Kind kind = text_.rfind("<wdKA>", 0) == 0       ? kKeepAlive
-                                  : text_.rfind("<wdStatus>", 0) == 0 ? kReport
-                                  : text_.rfind("<CPU_ALARM>", 0) == 0 ? kAlarm
-                                                                       : kKinds;
-                if (local < 0 || local >= kLocals || kind == kKinds) {
-                    ADD_FAILURE() << "from " << from << ": " << text_;
-                    continue;
-                }
-                ++counts[pair][kind];
-                last[kind] = text_;
-                if (kind == kAlarm && pair == 0) {
-                    EXPECT_TRUE(next < alarmTicks.size() && alarmTicks[next] == tick) << "alarm at tick " << tick;
-                    ++next;
-                }
-            }
-        }
-    }
-
-    long counts[kPairs][kKinds] = {};
-    std::string last[kKinds];
-
-private:
-    asio::io_service io_;
-    udp::socket sockets_[kServers] = {udp::socket(io_), udp::socket(io_)};
-    char buffer_[4096];
-    std::string text_ = std::string(4096, ' ');
-};
-
-std::string configuration(unsigned short port)
+// Takes the datagrams waiting at socket: calls take(from, text) for each.
+template <typename Take>
+void drain(udp::socket& socket, std::string& text, Take take)
 {
-    return "beaconCfgAlarm<srvIpAddr>127.0.0.1</srvIpAddr><srvIpAddr>127.0.0.4</srvIpAddr><srvIpPort>" +
-           std::to_string(port) + "</srvIpPort><cpuPercent>90</cpuPercent><alarmSeconds>5</alarmSeconds>";
-}
-
-// A peer on an address of the test's network namespace that is not loopback,
-// so that the reply limit applies to it: asks for the status count times at
-// once and returns how many replies came, the last one in reply.
-class StatusPeer {
-public:
-    explicit StatusPeer(const std::string& address) : socket_(io_)
-    {
-        socket_.open(udp::v4());
-        socket_.bind(udp::endpoint(asio::ip::make_address_v4(address), 0));
-        socket_.non_blocking(true);
-        agent_ = udp::endpoint(asio::ip::make_address_v4(address), zq::kRequestPort);
-    }
-
-    int ask(asio::io_service& agent, int count, std::string& reply)
-    {
-        for (int i = 0; i < count; ++i)
-            socket_.send_to(asio::buffer(std::string(zq::kStatusKeyword)), agent_);
-        agent.poll();
-        agent.restart();
-        int replies = 0;
-        char buffer[4096];
-        boost::system::error_code error;
-        for (std::size_t n; (n = socket_.receive(asio::buffer(buffer), 0, error)), !error; ++replies)
-            reply.assign(buffer, n);
-        return replies;
-    }
-
-private:
-    asio::io_service io_;
-    udp::socket socket_;
-    udp::endpoint agent_;
-};
-
-std::size_t eventHistoryLines()
-{
-    std::size_t lines = 0;
-    gEventLog.visitHistory(0, [&](const std::string&) { return ++lines, true; });
-    return lines;
+    char buffer[4096];
+    boost::system::error_code error;
+    udp::endpoint from;
+    for (std::size_t n; (n = socket.receive_from(asio::buffer(buffer), from, 0, error)), !error;)
+        take(from, text.assign(buffer, n));
 }
 
 TEST(Month, ThirtyOneDaysOfTicksOnTheVirtualClock)
 {
     ASSERT_FALSE(debugOutputOn()) << "run with BRINDLEMOOR_WATCHDOG_TRACE=0: the trace of a month is gigabytes";
+    // The status peer's address: not loopback, so that the reply limit applies.
     ASSERT_EQ(std::system("ip addr add 10.77.0.1/32 dev lo"), 0);
     planthost::use({"127.0.0.2", "127.0.0.3"});
     planthost::scriptCpu();
-    ScriptedOrvane orvane;
+    // The scripted Orvane servers, one socket on each server address, both
+    // at one port; a pair is the sender's address and the server's socket.
+    asio::io_service testIo;
+    udp::socket servers[kServers] = {loopbackSocket(testIo, "127.0.0.1"), udp::socket(testIo)};
+    const unsigned short port = servers[0].local_endpoint().port();
+    servers[1] = loopbackSocket(testIo, "127.0.0.4", port);
+    const std::string config = "beaconCfgAlarm<srvIpAddr>127.0.0.1</srvIpAddr><srvIpAddr>127.0.0.4</srvIpAddr>"
+                               "<srvIpPort>" + std::to_string(port) +
+                               "</srvIpPort><cpuPercent>90</cpuPercent><alarmSeconds>5</alarmSeconds>";
+    udp::socket peer = loopbackSocket(testIo, "10.77.0.1");
+    const udp::endpoint agentRequests(asio::ip::make_address_v4("10.77.0.1"), zq::kRequestPort);
+
     IdleServer server;
     asio::io_service& io = server.mIoService;
-    zq::ZqServer::setCrossOver(configuration(orvane.port()));
+    zq::ZqServer::setCrossOver(config);
     ASSERT_EQ(server.mNumPairs, kPairs);
-
-    udp::socket multicast(io);
-    multicast.open(udp::v4());
+    udp::socket multicast(io, udp::v4());
     multicast.set_option(asio::ip::multicast::outbound_interface(asio::ip::address_v4::loopback()));
-    multicast.set_option(asio::ip::multicast::enable_loopback(true));
     const udp::endpoint orvaneGroup(asio::ip::make_address(zq::kOrvaneGroup), zq::kAgentPort);
-    const std::string config = configuration(orvane.port());
-    StatusPeer peer("10.77.0.1");
 
     std::vector<long> alarmTicks;
     for (long day = 0; day < kDays; ++day)
-        for (long second : alarmSecondsOfDay())
-            alarmTicks.push_back(day * kDay + second + 1);
+        for (const Burst& burst : kBursts)
+            for (long offset : burst.alarms)
+                alarmTicks.push_back(day * kDay + burst.start + offset + 1);
     std::size_t nextAlarm = 0;
+    long counts[kPairs][kKinds] = {};
+    std::string text(4096, ' '), last[kKinds], firstReply, reply;
+    // Asks for the status count times at once; the replies that came.
+    auto ask = [&](int count) {
+        for (int i = 0; i < count; ++i)
+            peer.send_to(asio::buffer(zq::kStatusKeyword, std::strlen(zq::kStatusKeyword)), agentRequests);
+        io.poll();
+        io.restart();
+        int replies = 0;
+        drain(peer, text, [&](const udp::endpoint&, const std::string& got) { ++replies, reply = got; });
+        return replies;
+    };
 
-    std::string firstReply, reply;
     long long heapDay2 = 0;
     std::size_t mostEventLines = 0;
     const auto started = std::chrono::steady_clock::now();
@@ -276,14 +199,30 @@ TEST(Month, ThirtyOneDaysOfTicksOnTheVirtualClock)
         if (server.mTickCount != tick) {
             FAIL() << "tick " << tick << " ran " << server.mTickCount << " ticks";
         }
-        orvane.drain(tick, alarmTicks, nextAlarm);
+        for (int s = 0; s < kServers; ++s) {
+            drain(servers[s], text, [&](const udp::endpoint& from, const std::string& got) {
+                const int pair = (from.address().to_v4().to_bytes()[3] - 2) * kServers + s;
+                const int kind = got.rfind("<wdKA>", 0) == 0 ? kKeepAlive
+                                 : got.rfind("<wdStatus>", 0) == 0 ? kReport
+                                 : got.rfind("<CPU_ALARM>", 0) == 0 ? kAlarm : kKinds;
+                ASSERT_TRUE(pair >= 0 && pair < kPairs && kind < kKinds) << from << ": " << got;
+                ++counts[pair][kind];
+                last[kind] = got;
+                if (kind == kAlarm && pair == 0) {
+                    EXPECT_TRUE(nextAlarm < alarmTicks.size() && alarmTicks[nextAlarm] == tick) << "alarm at " << tick;
+                    ++nextAlarm;
+                }
+            });
+        }
         // The Orvane server repeats its configuration every two minutes; each
         // one is a line of the event log, which the dialog drains.
         if (tick % 120 == 0)
             multicast.send_to(asio::buffer(config), orvaneGroup);
         gEventLog.take();
         if (tick % 3600 == 0) {
-            mostEventLines = std::max(mostEventLines, eventHistoryLines());
+            std::size_t lines = 0;
+            gEventLog.visitHistory(0, [&](const std::string&) { return ++lines, true; });
+            mostEventLines = std::max(mostEventLines, lines);
             // The scripted host's record of the names looked up is the
             // stand-in's, not the agent's: forgotten every hour.
             planthost::use({"127.0.0.2", "127.0.0.3"});
@@ -291,14 +230,13 @@ TEST(Month, ThirtyOneDaysOfTicksOnTheVirtualClock)
 
         // Day 1 and day 31, at the same hour: 25 requests at once get the
         // burst of 20 replies; a second later the allowance is full again.
-        if (tick == 3000 || tick == 30 * kDay + 3000) {
-            EXPECT_EQ(peer.ask(io, 25, reply), 20) << "tick " << tick;
-            if (tick == 3000)
-                firstReply = reply;
+        if (tick % kDay == 3000 && (tick < kDay || tick > 30 * kDay)) {
+            EXPECT_EQ(ask(25), 20) << "tick " << tick;
+            firstReply = tick < kDay ? reply : firstReply;
             EXPECT_EQ(reply, firstReply);
         }
-        if (tick == 3001 || tick == 30 * kDay + 3001) {
-            EXPECT_EQ(peer.ask(io, 20, reply), 20) << "tick " << tick;
+        if (tick % kDay == 3001 && (tick < kDay || tick > 30 * kDay)) {
+            EXPECT_EQ(ask(20), 20) << "tick " << tick;
         }
         if (tick == 2 * kDay)
             heapDay2 = gLiveBytes.load();
@@ -311,14 +249,14 @@ TEST(Month, ThirtyOneDaysOfTicksOnTheVirtualClock)
     // 2,678,400 ticks: a keep-alive every 30th, a report every 600th and
     // one at the first tick, over each pair.
     for (int pair = 0; pair < kPairs; ++pair) {
-        EXPECT_EQ(orvane.counts[pair][kKeepAlive], 89280) << "pair " << pair;
-        EXPECT_EQ(orvane.counts[pair][kReport], 4465) << "pair " << pair;
-        EXPECT_EQ(orvane.counts[pair][kAlarm], static_cast<long>(alarmTicks.size())) << "pair " << pair;
+        EXPECT_EQ(counts[pair][kKeepAlive], 89280) << "pair " << pair;
+        EXPECT_EQ(counts[pair][kReport], 4465) << "pair " << pair;
+        EXPECT_EQ(counts[pair][kAlarm], static_cast<long>(alarmTicks.size())) << "pair " << pair;
     }
     EXPECT_EQ(nextAlarm, alarmTicks.size());
     EXPECT_EQ(server.mAlarmsSent.load(), alarmTicks.size());
     const std::string os = server.getOsDescText();
-    EXPECT_EQ(orvane.last[kKeepAlive],
+    EXPECT_EQ(last[kKeepAlive],
               golden("keep_alive", {{"ADDRESS", "127.0.0.3"}, {"CPU", "3"}, {"HOST", "plant-pc"}, {"OS", os}}));
     EXPECT_EQ(firstReply, golden("status_reply", {{"ADDRESS", "127.0.0.2"}, {"CPU", "3"}, {"OS", os}}));
 
