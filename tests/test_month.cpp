@@ -10,12 +10,11 @@
 #include <malloc.h>
 #include <sys/timerfd.h>
 
-#include <cerrno>
-#include <cstring>
-
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <iostream>
 #include <new>
 #include <string>
