@@ -8,7 +8,6 @@
 #include <memory>
 #include <string>
 
-#include <boost/asio/basic_waitable_timer.hpp>
 #include <boost/asio/io_service.hpp>
 #include <boost/asio/ip/udp.hpp>
 
@@ -49,7 +48,7 @@ private:
     Interpret interpret_;
     boost::asio::ip::udp::socket socket_;
     GroupMembership membership_;
-    boost::asio::basic_waitable_timer<TickClock> rejoin_timer_;
+    TickTimer rejoin_timer_;
     bool rejoin_pending_ = false;
     boost::asio::ip::udp::endpoint sender_endpoint_;
     DatagramBuffer data_;

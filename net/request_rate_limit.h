@@ -20,11 +20,15 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "service/tick_clock.h"
+
 namespace zq {
 
 class RequestRateLimit {
 public:
-    using Clock = std::chrono::steady_clock;
+    // The agent's timer clock, so that the allowance refills as the agent's
+    // time passes, on whatever clock the program was linked with.
+    using Clock = TickClock;
 
     static constexpr unsigned kPerSourceRate = 20;
     static constexpr unsigned kPerSourceBurst = 20;

@@ -12,7 +12,6 @@
 #include <string>
 #include <vector>
 
-#include <boost/asio/basic_waitable_timer.hpp>
 #include <boost/asio/io_service.hpp>
 #include <boost/asio/ip/udp.hpp>
 #include <boost/core/noncopyable.hpp>
@@ -30,9 +29,6 @@ namespace zq {
 
 // Most common-network pairs, local addresses and senders.
 constexpr int kMaxPairs = 5;
-
-// The timer of the cycle, on the steady clock of service/tick_clock.h.
-using TickTimer = boost::asio::basic_waitable_timer<TickClock>;
 
 class ZqServer : boost::noncopyable {
 public:

@@ -30,4 +30,15 @@ TickClock::time_point TickClock::now() noexcept
                       std::chrono::steady_clock::duration(gOffset.load()));
 }
 
+// Waits are real: the offset moves the clock, not the passing of time.
+TickClock::duration TickWaitTraits::to_wait_duration(const TickClock::duration& d)
+{
+    return d;
+}
+
+TickClock::duration TickWaitTraits::to_wait_duration(const TickClock::time_point& t)
+{
+    return t - TickClock::now();
+}
+
 }  // namespace zq

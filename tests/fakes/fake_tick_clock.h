@@ -4,7 +4,6 @@
 #include <chrono>
 #include <memory>
 
-#include <boost/asio/basic_waitable_timer.hpp>
 #include <boost/asio/io_service.hpp>
 
 #include "service/tick_clock.h"
@@ -22,7 +21,7 @@ inline std::shared_ptr<bool> advance(boost::asio::io_service& io, std::chrono::s
 {
     advance(by);
     auto looked = std::make_shared<bool>(false);
-    auto poke = std::make_shared<boost::asio::basic_waitable_timer<zq::TickClock>>(io);
+    auto poke = std::make_shared<zq::TickTimer>(io);
     poke->expires_at(zq::TickClock::time_point{});
     poke->async_wait([poke, looked](const boost::system::error_code&) { *looked = true; });
     return looked;
