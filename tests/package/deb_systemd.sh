@@ -139,7 +139,7 @@ inside() {
     local seconds=$1
     shift
     nsenter --target "$LEADER" --mount --uts --ipc --net --pid --cgroup -- \
-        env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin LANG=C.UTF-8 timeout "$seconds" "$@"
+        env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin LANG=C.UTF-8 SYSTEMD_COLORS=0 timeout "$seconds" "$@"
 }
 
 # until_true SECONDS COMMAND...: true once COMMAND succeeds, tried every
