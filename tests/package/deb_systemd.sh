@@ -21,14 +21,15 @@
 # are never touched; the overlay is removed at the end (DEB_SYSTEMD_KEEP=1
 # keeps it, with the boot log), and the container is always shut down.
 #
-# Checks, in order: the container runs the release's own systemd; the unit
-# passes systemd-analyze verify of that systemd, whose manager reports no
-# warning about it; installing enables and starts the unit, which answers a
-# status request over loopback, writes its state lines (the release's
-# name among them) to the journal and runs as a transient user; installing
-# again (an upgrade) restarts it; after SIGKILL systemd restarts it;
-# systemctl stop ends it with exit code 0; removing stops it and systemd
-# forgets the unit; the purge leaves nothing of the package.
+# Checks, in order: the container runs the release's own systemd;
+# installing enables and starts the unit, which answers a status request
+# over loopback, writes its state lines (the release's name among them) to
+# the journal and runs as a transient user; that systemd's systemd-analyze
+# verify passes the unit, and its manager reports no line of the unit's file
+# (a directive it does not know); installing again (an upgrade) restarts
+# it; after SIGKILL systemd restarts it; systemctl stop ends it with exit
+# code 0; removing stops it and systemd forgets the unit; the purge leaves
+# nothing of the package.
 set -u
 source "$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")/../lib/common.sh"
 
