@@ -81,8 +81,11 @@ case $command in
                 trap 'rm -rf --one-file-system "$new"' EXIT
                 start=$(date +%s)
                 echo "debian-root: making the $name root (mmdebstrap ${args[*]})" >&2
-                if ! mmdebstrap --quiet --mode=root --format=directory "${args[@]:0:${#args[@]}-2}" \
-                    "$release" "$new" "${args[-1]}" >"$new.log" 2>&1; then
+                # In a mount namespace of its own: the file systems that
+                # mmdebstrap mounts in the root (/proc, /sys, /dev/pts) go
+                # with it, even when it is killed half-way.
+                if ! unshare --mount --propagation private -- mmdebstrap --quiet --mode=root --format=directory \
+                    "${args[@]:0:${#args[@]}-2}" "$release" "$new" "${args[-1]}" >"$new.log" 2>&1; then
                     tail -n 30 "$new.log" >&2
                     rm -f "$new.log"
                     echo "debian-root: FAILED to make the $name root" >&2
