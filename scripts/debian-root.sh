@@ -17,9 +17,10 @@
 # The cache is $BRINDLEMOOR_BUILD_CACHE (default /var/cache/brindlemoor-build).
 # Each root's folder is named after its release, its kind and a hash of
 # everything that defines it (mirror, variant, packages, hooks), so that a
-# changed list makes a new root and the old one is removed. A root is made
-# in a temporary folder and renamed when complete: an interrupted run leaves
-# no broken root, and its remains are swept by the next run.
+# changed list makes a new root (the old one is removed after a day unused).
+# A root is made in a temporary folder and renamed when complete: an
+# interrupted run leaves no broken root, and its remains are swept by the
+# next run.
 set -euo pipefail
 
 CACHE=${BRINDLEMOOR_BUILD_CACHE:-/var/cache/brindlemoor-build}
@@ -62,9 +63,21 @@ hash=$(printf '%s\n' "${args[@]}" | sha256sum | cut -c 1-12)
 name=$release-$kind
 root=$CACHE/$name-$hash
 
+# A root's time is that of its last use. Roots of the same release and kind
+# that another definition made (another branch, an older package list) are
+# removed once unused for a day: a test may still run on one now.
+used() {
+    touch -c "$root" 2>/dev/null || true
+}
+remove_unused() {
+    find "$CACHE" -mindepth 1 -maxdepth 1 -name "$name-*" ! -name "${root##*/}" -mmin +1440 \
+        -exec rm -rf --one-file-system {} + 2>/dev/null || true
+}
+
 case $command in
     path)
         [ -d "$root" ] || { echo "debian-root: no $name root in $CACHE: scripts/debian-root.sh make $release $kind makes it" >&2; exit 1; }
+        used
         echo "$root"
         exit 0
         ;;
@@ -96,12 +109,11 @@ case $command in
                 sync -f "$new"
                 mv -T "$new" "$root"
                 trap - EXIT
-                for old in "$CACHE/$name"-*; do
-                    [ "$old" = "$root" ] || rm -rf --one-file-system "$old"
-                done
                 echo "debian-root: made $root in $(($(date +%s) - start)) s ($(du -sm "$root" | cut -f 1) MB)" >&2
             fi
         fi
+        used
+        remove_unused
         echo "$root"
         exit 0
         ;;
@@ -116,6 +128,7 @@ dir=$(readlink -f "${4:?$USAGE}")
 [ "${5:-}" = -- ] || { echo "$USAGE" >&2; exit 2; }
 shift 5
 [ -d "$root" ] || root=$("$0" make "$release" "$kind")
+used
 scratch=$(mktemp -d /tmp/zq-root.XXXXXX)
 trap 'rmdir "$scratch"' EXIT
 unshare --mount --propagation private --pid --net --fork -- bash -euo pipefail -c '
