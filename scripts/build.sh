@@ -5,10 +5,19 @@
 #   tsan   native, ThreadSanitizer
 #   win    Windows, cross-built with mingw-w64
 #   fuzz   native with clang: the libFuzzer targets of tests/fuzz
+#   deb    the Debian package, its agent built in a Debian 11 root (made by
+#          scripts/debian-root.sh when missing) against Debian 11's
+#          libraries, so that it runs on Debian 11 and every later release
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
-name=${1:?usage: build.sh linux|asan|tsan|win|fuzz}
+name=${1:?usage: build.sh linux|asan|tsan|win|fuzz|deb}
 dir="$top/build/$name"
+if [ "$name" = deb ]; then
+  # Only the agent and the package: the tests run in the native builds.
+  exec "$top/scripts/debian-root.sh" run bullseye build "$top" -- bash -euc '
+    cmake -S "$1" -B "$2" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZQ_TESTS=OFF -DZQ_DEB=ON >/dev/null
+    cmake --build "$2" --target deb -- -j2' _ "$top" "$dir"
+fi
 args=(-G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo)
 case "$name" in
   linux) ;;

@@ -12,6 +12,7 @@ packages=(
   clang libclang-rt-14-dev
   snmpd snmp
   msitools wixl dpkg-dev lintian systemd systemd-container
+  mmdebstrap debian-archive-keyring
 )
 
 missing=()

@@ -19,9 +19,11 @@
 # package is left, and a run interrupted half-way is cleaned up by the next.
 #
 # Checks: lintian reports no error; the contents and control fields; the
-# installed files, their modes and checksums (dpkg --verify); systemd-analyze
-# verify of the installed unit and its exposure score (systemd-analyze
-# security, at most 1.5); the enable link; removal and purge leave nothing.
+# symbol versions the agent needs (objdump -T: none newer than Debian 11's);
+# the installed files, their modes and checksums (dpkg --verify);
+# systemd-analyze verify of the installed unit and its exposure score
+# (systemd-analyze security, at most 1.5); the enable link; removal and
+# purge leave nothing.
 set -u
 source "$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")/../lib/common.sh"
 
@@ -34,7 +36,7 @@ MARKER=/var/tmp/$NAME-install-test.marker
 
 DEB=${1:?usage: deb_install.sh PACKAGE.deb}
 if [ "$DEB" != --isolated-from ]; then
-    require_root_and_tools deb "to install a package" dpkg dpkg-deb lintian systemd-analyze systemctl unshare ip
+    require_root_and_tools deb "to install a package" dpkg dpkg-deb lintian objdump systemd-analyze systemctl unshare ip
     exec unshare --mount --propagation private --net --fork -- bash "$0" --isolated-from "$(readlink /proc/self/ns/net)" "$@"
 fi
 OUTER_NETNS=$2
@@ -128,6 +130,22 @@ done
 check "the package holds the agent, the unit, the trace drop-in and the documentation, with their modes" \
     "$([ -z "$missing" ]; echo $?)" "missing:$missing"
 FILES=$(awk '$1 !~ /^d/ {print $2}' "$TMP/contents")
+
+# One package for Debian 11 and later: the agent needs no symbol version
+# newer than Debian 11's C library (2.31) and C++ runtime (GCC 10's).
+OLDEST="GLIBC_2.31 GLIBCXX_3.4.28 CXXABI_1.3.12"
+dpkg-deb --fsys-tarfile "$DEB" | tar -xO "./usr/bin/$NAME" >"$TMP/agent"
+objdump -T "$TMP/agent" | grep -oE '\<(GLIBC|GLIBCXX|CXXABI)_[0-9.]+' | sort -u -V >"$TMP/versions"
+newer=
+needed=
+for limit in $OLDEST; do
+    highest=$(grep "^${limit%%_*}_[0-9]" "$TMP/versions" | tail -n 1)
+    needed="$needed ${highest:-(no ${limit%%_*})}"
+    [ "$(printf '%s\n' "$limit" "$highest" | sort -V | tail -n 1)" = "$limit" ] || newer="$newer $highest"
+done
+echo "deb: the agent needs at most$needed; Depends: $(field Depends)"
+check "objdump -T: the agent needs no symbol version newer than Debian 11's ($OLDEST)" \
+    "$([ -s "$TMP/versions" ] && [ -z "$newer" ]; echo $?)" "newer:$newer"
 
 # ---- the installation, where no systemd runs
 # systemctl and deb-systemd-invoke as recorders: file edits go through,
