@@ -3,13 +3,30 @@
 // as the process; only the sampler's one thread uses them.
 #include "hostinfo/cpu_counter.h"
 
+#include <string>
+
 #include <windows.h>
 #include <pdh.h>
+
+#include "hostinfo/system_function.h"
 
 namespace {
 
 PDH_HQUERY gQuery = nullptr;
 PDH_HCOUNTER gCounter = nullptr;
+
+using AddEnglishCounterFunction = PDH_STATUS(WINAPI*)(PDH_HQUERY, LPCWSTR, DWORD_PTR, PDH_HCOUNTER*);
+
+// The name of a performance object or counter in the system's language, by
+// its index number, which is the same in every language.
+std::wstring perfName(DWORD index)
+{
+    WCHAR name[PDH_MAX_COUNTER_NAME];
+    DWORD size = PDH_MAX_COUNTER_NAME;
+    if (PdhLookupPerfNameByIndexW(nullptr, index, name, &size) != ERROR_SUCCESS)
+        return std::wstring();
+    return name;
+}
 
 cpucounter::Status statusOf(PDH_STATUS status)
 {
@@ -25,12 +42,20 @@ Status openQuery()
     return statusOf(PdhOpenQueryW(nullptr, 0, &gQuery));
 }
 
-// By its English path, which PDH finds on a Windows of any language; the
-// localized names differ (PdhAddCounterW would fail there, and every sample
-// would read 0).
+// The counter's path is in the system's language: "\\Processor(_Total)\\%
+// Processor Time" finds nothing on a German or French Windows, and every
+// sample would read 0. Vista and later take the English path; before Vista
+// the path is built from the names' index numbers ("Processor" 238, "%
+// Processor Time" 6).
 void addTotalProcessorCounter()
 {
-    PdhAddEnglishCounterW(gQuery, L"\\Processor(_Total)\\% Processor Time", 0, &gCounter);
+    auto addEnglish = sysfn::find<AddEnglishCounterFunction>("pdh", "PdhAddEnglishCounterW");
+    if (addEnglish != nullptr) {
+        addEnglish(gQuery, L"\\Processor(_Total)\\% Processor Time", 0, &gCounter);
+        return;
+    }
+    std::wstring path = L"\\" + perfName(238) + L"(_Total)\\" + perfName(6);
+    PdhAddCounterW(gQuery, path.c_str(), 0, &gCounter);
 }
 
 Status collect()

@@ -3,11 +3,12 @@
 #   linux  native, with the tests
 #   asan   native, AddressSanitizer and UndefinedBehaviorSanitizer
 #   tsan   native, ThreadSanitizer
-#   win    Windows, cross-built with mingw-w64
+#   win    Windows x64, cross-built with mingw-w64
+#   win32  Windows x86, cross-built with mingw-w64 (i686)
 #   fuzz   native with clang: the libFuzzer targets of tests/fuzz
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
-name=${1:?usage: build.sh linux|asan|tsan|win|fuzz}
+name=${1:?usage: build.sh linux|asan|tsan|win|win32|fuzz}
 dir="$top/build/$name"
 args=(-G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo)
 case "$name" in
@@ -15,6 +16,7 @@ case "$name" in
   asan) args+=(-DZQ_SANITIZE=address,undefined) ;;
   tsan) args+=(-DZQ_SANITIZE=thread) ;;
   win) args+=(-DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-w64.cmake") ;;
+  win32) args+=(-DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-w64-i686.cmake") ;;
   fuzz) args+=(-DCMAKE_CXX_COMPILER=clang++ -DZQ_FUZZ=ON -DZQ_TESTS=OFF) ;;
   *) echo "unknown build: $name" >&2; exit 2 ;;
 esac

@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include "app/wide_text_win.h"
+#include "service/tick_count.h"
 #include "service/watchdog_events.h"
 
 namespace svc {
@@ -136,7 +137,7 @@ void reportEvent(EventType type, const std::string& text)
 
 std::uint64_t nowMilliseconds()
 {
-    return GetTickCount64();
+    return zq::tickCount64();
 }
 
 }  // namespace svc

@@ -1,0 +1,15 @@
+// The run-time lookup of the system's functions, with the functions named
+// in the environment variable ZQ_HIDDEN_SYSTEM_FUNCTIONS ("dll!Name",
+// separated by blanks) hidden, as on a Windows that lacks them; the rest are
+// found for real.
+#pragma once
+
+#include <string>
+
+namespace hiddenfn {
+
+// Whether "dll!Name" is hidden, and how often it was looked up.
+bool hidden(const std::string& dllAndName);
+int asked(const std::string& dllAndName);
+
+}  // namespace hiddenfn
