@@ -7,7 +7,7 @@ set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 
 "$top/scripts/install-deps.sh"
-for build in linux asan tsan win fuzz; do
+for build in linux asan tsan win win32 fuzz; do
   echo "== build $build"
   "$top/scripts/build.sh" "$build"
 done
