@@ -15,22 +15,29 @@ namespace {
 PDH_HQUERY gQuery = nullptr;
 PDH_HCOUNTER gCounter = nullptr;
 
-using AddEnglishCounterFunction = PDH_STATUS(WINAPI*)(PDH_HQUERY, LPCWSTR, DWORD_PTR, PDH_HCOUNTER*);
-
-// The name of a performance object or counter in the system's language, by
-// its index number, which is the same in every language.
-std::wstring perfName(DWORD index)
-{
-    WCHAR name[PDH_MAX_COUNTER_NAME];
-    DWORD size = PDH_MAX_COUNTER_NAME;
-    if (PdhLookupPerfNameByIndexW(nullptr, index, name, &size) != ERROR_SUCCESS)
-        return std::wstring();
-    return name;
-}
-
 cpucounter::Status statusOf(PDH_STATUS status)
 {
     return static_cast<cpucounter::Status>(status);
+}
+
+using AddEnglishCounterFunction = PDH_STATUS(WINAPI*)(PDH_HQUERY, LPCWSTR, DWORD_PTR, PDH_HCOUNTER*);
+using LookupNameFunction = PDH_STATUS(WINAPI*)(LPCWSTR, DWORD, LPWSTR, LPDWORD);
+
+const wchar_t kEnglishPath[] = L"\\Processor(_Total)\\% Processor Time";
+
+// The name of a performance object or counter in the system's language, by
+// its index number, which is the same in every language; "" when there is
+// none. PdhLookupPerfNameByIndexW is in every Windows the agent runs on; it
+// is looked up like the newer functions so that a test can stand in for it
+// (Wine has no name for index 238).
+std::wstring perfName(DWORD index)
+{
+    auto lookup = sysfn::find<LookupNameFunction>("pdh", "PdhLookupPerfNameByIndexW");
+    WCHAR name[PDH_MAX_COUNTER_NAME];
+    DWORD size = PDH_MAX_COUNTER_NAME;
+    if (lookup == nullptr || lookup(nullptr, index, name, &size) != ERROR_SUCCESS)
+        return std::wstring();
+    return name;
 }
 
 }  // namespace
@@ -51,10 +58,14 @@ void addTotalProcessorCounter()
 {
     auto addEnglish = sysfn::find<AddEnglishCounterFunction>("pdh", "PdhAddEnglishCounterW");
     if (addEnglish != nullptr) {
-        addEnglish(gQuery, L"\\Processor(_Total)\\% Processor Time", 0, &gCounter);
+        addEnglish(gQuery, kEnglishPath, 0, &gCounter);
         return;
     }
-    std::wstring path = L"\\" + perfName(238) + L"(_Total)\\" + perfName(6);
+    std::wstring object = perfName(238);
+    std::wstring counter = perfName(6);
+    // Without the names, the English path: right on an English system.
+    std::wstring path = object.empty() || counter.empty() ? std::wstring(kEnglishPath)
+                                                          : L"\\" + object + L"(_Total)\\" + counter;
     PdhAddCounterW(gQuery, path.c_str(), 0, &gCounter);
 }
 

@@ -66,8 +66,10 @@ struct AddressWatch::Impl {
         overlapped = new OVERLAPPED{};
         overlapped->hEvent = event;
         DWORD rc = askForNextChange();
-        if (rc == NO_ERROR &&
-            RegisterWaitForSingleObject(&wait, event, &Impl::addressChanged, this, INFINITE, WT_EXECUTEDEFAULT))
+        // The callback asks again from its thread, and XP cancels a request
+        // when the thread that made it ends: a thread that never ends.
+        if (rc == NO_ERROR && RegisterWaitForSingleObject(&wait, event, &Impl::addressChanged, this, INFINITE,
+                                                          WT_EXECUTEINPERSISTENTTHREAD))
             return true;
         trace("AddressWatch::start  no IP Helper notice [%lu]\n",
               static_cast<unsigned long>(rc != NO_ERROR ? rc : GetLastError()));

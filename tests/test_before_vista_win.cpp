@@ -33,11 +33,12 @@ TEST(BeforeVista, TheTickCountIsGetTickCountCarriedOn)
 TEST(BeforeVista, TheAddressWatchAsksNotifyAddrChange)
 {
     ASSERT_TRUE(hiddenfn::hidden("iphlpapi!NotifyUnicastIpAddressChange"));
+    int asked = hiddenfn::asked("iphlpapi!NotifyUnicastIpAddressChange");
     boost::asio::io_service io;
     {
         AddressWatch watch(io);
         EXPECT_TRUE(watch.start([] {}));
-        EXPECT_EQ(hiddenfn::asked("iphlpapi!NotifyUnicastIpAddressChange"), 1);
+        EXPECT_EQ(hiddenfn::asked("iphlpapi!NotifyUnicastIpAddressChange"), asked + 1);
     }
     // The destructor took the request back; nothing is left to run.
     EXPECT_EQ(io.poll(), 0u);

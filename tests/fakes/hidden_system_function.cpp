@@ -14,6 +14,7 @@ namespace {
 
 std::mutex gMutex;
 std::map<std::string, int> gAsked;
+std::map<std::string, sysfn::AnyFunction> gStandIns;
 
 const std::set<std::string>& hiddenNames()
 {
@@ -43,6 +44,12 @@ int asked(const std::string& dllAndName)
     return gAsked[dllAndName];
 }
 
+void standIn(const std::string& dllAndName, sysfn::AnyFunction function)
+{
+    std::lock_guard<std::mutex> lock(gMutex);
+    gStandIns[dllAndName] = function;
+}
+
 }  // namespace hiddenfn
 
 namespace sysfn {
@@ -50,12 +57,18 @@ namespace sysfn {
 AnyFunction find(const char* dll, const char* name)
 {
     std::string dllAndName = std::string(dll) + "!" + name;
+    if (hiddenfn::hidden(dllAndName)) {
+        std::lock_guard<std::mutex> lock(gMutex);
+        ++gAsked[dllAndName];
+        return nullptr;
+    }
     {
         std::lock_guard<std::mutex> lock(gMutex);
         ++gAsked[dllAndName];
+        auto standIn = gStandIns.find(dllAndName);
+        if (standIn != gStandIns.end())
+            return standIn->second;
     }
-    if (hiddenfn::hidden(dllAndName))
-        return nullptr;
     HMODULE module = GetModuleHandleA(dll);
     return module == nullptr ? nullptr : reinterpret_cast<AnyFunction>(GetProcAddress(module, name));
 }
