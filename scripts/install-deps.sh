@@ -7,13 +7,18 @@ packages=(
   build-essential cmake ninja-build pkg-config
   libboost1.74-dev libgtest-dev googletest
   g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev
-  wine64 xvfb
+  g++-mingw-w64-i686-posix mingw-w64-i686-dev
+  wine64 wine32:i386 xvfb
+  osslsigncode openssl
   iproute2 util-linux tmux
   clang libclang-rt-14-dev
   snmpd snmp
   msitools wixl dpkg-dev lintian systemd systemd-container
   mmdebstrap debian-archive-keyring
 )
+
+# 32-bit Wine runs the x86 build: its packages come from Debian's i386 archive.
+dpkg --print-foreign-architectures | grep -qx i386 || { dpkg --add-architecture i386; apt-get update -qq; }
 
 missing=()
 for p in "${packages[@]}"; do

@@ -22,7 +22,7 @@ roots_log=$(mktemp)
 roots_pid=$!
 trap 'wait "$roots_pid" 2>/dev/null; rm -f "$roots_log"' EXIT
 
-for build in linux asan tsan win fuzz deb; do
+for build in linux asan tsan win win32 fuzz deb; do
   echo "== build $build"
   "$top/scripts/build.sh" "$build"
 done

@@ -8,6 +8,7 @@
 
 #include <windows.h>
 
+#include "service/tick_count.h"
 #include "service/watchdog_events.h"
 #include "service/wide_text_win.h"
 
@@ -145,7 +146,7 @@ void reportEvent(EventType type, const std::string& text)
 
 std::uint64_t nowMilliseconds()
 {
-    return GetTickCount64();
+    return zq::tickCount64();
 }
 
 }  // namespace svc

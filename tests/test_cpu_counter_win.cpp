@@ -4,11 +4,15 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <cwchar>
 #include <string>
 #include <vector>
 
 #include <windows.h>
+#include <pdh.h>
+#include <pdhmsg.h>
 
+#include "fakes/hidden_system_function.h"
 #include "fakes/recording_debug_output.h"
 #include "hostinfo/cpu_counter.h"
 #include "hostinfo/cpu_usage.h"
@@ -42,18 +46,40 @@ std::vector<std::string> pdhImports()
     return names;
 }
 
+// The names of the counter's object and counter by index number, as an
+// English Windows gives them (Wine knows no name for 238); records the
+// indexes asked for.
+std::vector<DWORD> gNamesAsked;
+
+PDH_STATUS WINAPI englishName(LPCWSTR, DWORD index, LPWSTR buffer, LPDWORD size)
+{
+    gNamesAsked.push_back(index);
+    const wchar_t* name = index == 238 ? L"Processor" : index == 6 ? L"% Processor Time" : nullptr;
+    if (name == nullptr)
+        return PDH_INVALID_ARGUMENT;
+    if (*size <= wcslen(name))
+        return PDH_MORE_DATA;
+    wcscpy(buffer, name);
+    return ERROR_SUCCESS;
+}
+
+const bool gStoodIn =
+    (hiddenfn::standIn("pdh!PdhLookupPerfNameByIndexW", reinterpret_cast<sysfn::AnyFunction>(&englishName)), true);
+
 // The counter path is localized on a Windows in another language, where
-// PdhAddCounterW finds no "\\Processor(_Total)\\% Processor Time" and every
-// sample would read 0: the counter must be added by its English path.
-TEST(CpuCounterWin, AddsTheCounterByItsEnglishPath)
+// "\\Processor(_Total)\\% Processor Time" finds nothing and every sample
+// would read 0. PdhAddEnglishCounterW (Vista and later) is looked up at run
+// time, as XP lacks it; before Vista the path is built from the names'
+// index numbers (test_cpu_counter_win_before_vista runs this program so).
+TEST(CpuCounterWin, LooksTheEnglishPathUpAtRunTime)
 {
     std::vector<std::string> names = pdhImports();
     std::string all;
     for (const std::string& name : names)
         all += name + " ";
     auto has = [&names](const char* name) { return std::find(names.begin(), names.end(), name) != names.end(); };
-    EXPECT_TRUE(has("PdhAddEnglishCounterW")) << "imports from pdh.dll: " << all;
-    EXPECT_FALSE(has("PdhAddCounterW")) << "imports from pdh.dll: " << all;
+    EXPECT_FALSE(has("PdhAddEnglishCounterW")) << "imports from pdh.dll: " << all;
+    EXPECT_TRUE(has("PdhAddCounterW")) << "imports from pdh.dll: " << all;
 }
 
 TEST(CpuCounterWin, SamplesTheProcessorTimeCounter)
@@ -81,6 +107,14 @@ TEST(CpuCounterWin, SamplesTheProcessorTimeCounter)
     ASSERT_EQ(cpucounter::formattedValue(value), 0u);
     EXPECT_GE(value, 0.0);
     EXPECT_LE(value, 100.0);
+    // The counter was added once, by whichever path this Windows has:
+    // before Vista by the names of indexes 238 and 6.
+    EXPECT_TRUE(gStoodIn);
+    EXPECT_EQ(hiddenfn::asked("pdh!PdhAddEnglishCounterW"), 1);
+    std::vector<DWORD> expectedNames;
+    if (hiddenfn::hidden("pdh!PdhAddEnglishCounterW"))
+        expectedNames = {238, 6};
+    EXPECT_EQ(gNamesAsked, expectedNames);
 }
 
 }  // namespace

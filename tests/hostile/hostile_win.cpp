@@ -53,7 +53,7 @@ sockaddr_in endpoint(const char* address, unsigned short port)
     sockaddr_in to = {};
     to.sin_family = AF_INET;
     to.sin_port = htons(port);
-    inet_pton(AF_INET, address, &to.sin_addr);
+    to.sin_addr.s_addr = inet_addr(address);  // inet_pton is Vista's; this builds for XP
     return to;
 }
 
