@@ -3,12 +3,16 @@
 # namespaces it built.
 #
 #   reply_limit_driver.py clients AGENT_ADDRESS   from 10.77.1.1-100 and 10.77.2.1
+#   reply_limit_driver.py busy AGENT_ADDRESS      from 10.77.1.1 and 10.77.2.1,
+#                                                 with every processor loaded
 #   reply_limit_driver.py loopback 127.0.0.1      from 127.0.0.1
 #
 # Every loop is bounded in count and time. Prints PASS/FAIL lines; exits 1
 # when any check failed.
+import os
 import select
 import socket
+import subprocess
 import sys
 import time
 
@@ -100,6 +104,34 @@ def clients(agent):
         sock.close()
 
 
+def busy(agent):
+    # The processors taken by busy loops of our own (two per processor, each
+    # ending by itself after a few seconds), then three rounds: one source
+    # floods 3,000 requests within a second while another asks ten times,
+    # once every 100 ms. The flood's requests beyond its limit must cost the
+    # agent so little that the other source's requests are all answered.
+    spin = "import time\nend = time.monotonic() + %f\nwhile time.monotonic() < end: pass\n"
+    rounds = 3
+    loops = [subprocess.Popen([sys.executable, "-c", spin % (rounds * 2.5 + 1)])
+             for _ in range(2 * (os.cpu_count() or 2))]
+    try:
+        time.sleep(0.5)
+        for n in range(rounds):
+            flooder, other = bound("10.77.1.1"), bound("10.77.2.1")
+            counts, sent = paced(agent, [(flooder, 3000), (other, 10)], 1.0)
+            got, asked = counts.get(1, 0), sent.get(1, 0)
+            check("on a busy machine, another source is answered during a flood of %d (round %d: %d of %d)"
+                  % (sent.get(0, 0), n + 1, got, asked), got == asked and asked >= 9 and sent.get(0, 0) >= 2500,
+                  "replies %d, requests %d" % (got, asked))
+            for sock in (flooder, other):
+                sock.close()
+            time.sleep(0.5)
+    finally:
+        for loop in loops:
+            loop.kill()
+            loop.wait()
+
+
 def loopback(address):
     sock = bound(address)
     sock.setblocking(True)
@@ -119,5 +151,5 @@ def loopback(address):
 
 
 if __name__ == "__main__":
-    {"clients": clients, "loopback": loopback}[sys.argv[1]](sys.argv[2])
+    {"clients": clients, "busy": busy, "loopback": loopback}[sys.argv[1]](sys.argv[2])
     sys.exit(1 if failed else 0)
