@@ -24,8 +24,8 @@
 #            closed loop of 25,000 requests and 25,000 with 16 in flight over
 #            16 source ports (resident memory after round 2, 101,000
 #            requests); then two floods of 150,000 with 16 in flight
-#            (resident memory after each: the first's level, and the growth
-#            over the second). Rates and latencies are medians of the rounds.
+#            (resident memory a second after each: the first's level, and
+#            the growth over the second). Rates and latencies are medians of the rounds.
 #            In the same rounds, each in a network namespace of its own: the
 #            agent with its trace off (BRINDLEMOOR_WATCHDOG_TRACE=0) and, with
 #            --before, another build of the agent (trace to /dev/null and
@@ -300,8 +300,10 @@ done
 for s in "${agents[@]}" snmpd echo; do
   case $s in agent | agent_off | snmpd | echo)
     gen "$s" 16 150000 30 >/dev/null
+    sleep 1   # what stays once the flood is over
     R[$s.rss2]=$(rss_kb "${PID[$s]}")
     gen "$s" 16 150000 30 >/dev/null
+    sleep 1
     R[$s.rss3]=$(rss_kb "${PID[$s]}")
     R[$s.grow]=$(( R[$s.rss3] - R[$s.rss2] )) ;;
   esac
