@@ -28,6 +28,9 @@ constexpr Message kTimer = 0x0113;       // WM_TIMER
 std::intptr_t runModal(int templateId, Procedure procedure);
 // A timer message to the dialog every milliseconds, until the dialog ends.
 void startTimer(Handle dialog, unsigned id, unsigned milliseconds);
+// Whether the dialog is drawn (a window, a panel on a terminal) rather than
+// printed as a line per change (the journal, a pipe, a file).
+bool drawn(Handle dialog);
 void endDialog(Handle dialog, std::intptr_t result);
 // Replaces the text of control id with an 8-bit text.
 void setItemText(Handle dialog, int id, const std::string& text);

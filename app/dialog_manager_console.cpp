@@ -414,6 +414,12 @@ void startTimer(Handle dialog, unsigned id, unsigned milliseconds)
     awaitTick(timer);
 }
 
+bool drawn(Handle dialog)
+{
+    ConsoleDialog* console = dialogOf(dialog);
+    return console != nullptr && console->panel;
+}
+
 void endDialog(Handle dialog, std::intptr_t result)
 {
     ConsoleDialog* console = dialogOf(dialog);

@@ -46,6 +46,11 @@ void startTimer(Handle dialog, unsigned id, unsigned milliseconds)
     SetTimer(toWindow(dialog), id, milliseconds, nullptr);
 }
 
+bool drawn(Handle)
+{
+    return true;
+}
+
 void endDialog(Handle dialog, std::intptr_t result)
 {
     EndDialog(toWindow(dialog), static_cast<INT_PTR>(result));

@@ -23,7 +23,8 @@ bool dlgProc(dlg::Handle dialog, dlg::Message message, dlg::WParam wParam, dlg::
 {
     if (gDlgWnd == nullptr) {
         gDlgWnd = dialog;
-        dlg::startTimer(dialog, kRefreshTimerId, kRefreshMilliseconds);
+        dlg::startTimer(dialog, kRefreshTimerId,
+                        dlg::drawn(dialog) ? kRefreshMilliseconds : kPrintedRefreshMilliseconds);
     }
     switch (message) {
     case dlg::kInitDialog:

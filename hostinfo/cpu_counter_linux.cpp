@@ -8,6 +8,7 @@
 #include "hostinfo/cpu_counter.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <fcntl.h>
@@ -32,6 +33,20 @@ bool gHaveReference = false;
 Sample gReference;
 bool gHaveValue = false;
 double gValue = 0.0;
+
+// The kernel counts processor time in ticks of 1/CLK_TCK s (10 ms), and
+// composing /proc/stat (every processor's line and every interrupt's count)
+// costs more than the rest of a status reply. A collection within one such
+// tick of the last reading reads nothing: the counts could not have moved by
+// more than a tick of each processor, and a share over so short a spell says
+// nothing. The value stands, as it does for a reading with no tick between.
+std::chrono::steady_clock::duration shortestSpell()
+{
+    static const long ticksPerSecond = ::sysconf(_SC_CLK_TCK);
+    return std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::seconds(1)) /
+           (ticksPerSecond > 0 ? ticksPerSecond : 100);
+}
+std::chrono::steady_clock::time_point gLastReading;
 
 // /proc/stat stays open once opened: a status reply takes a fresh sample, and
 // opening the file for each one cost as much as the rest of the reply.
@@ -132,9 +147,13 @@ Status collect()
 {
     if (!gQueryOpen)
         return kInvalidHandle;
+    auto readingTime = std::chrono::steady_clock::now();
+    if (gHaveReference && readingTime - gLastReading < shortestSpell())
+        return 0;
     Sample now;
     if (!readSample(now))
         return kNoData;
+    gLastReading = readingTime;
     if (!gHaveReference) {
         gReference = now;
         gHaveReference = true;

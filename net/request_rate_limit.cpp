@@ -2,6 +2,8 @@
 // sources together, in a table of fixed size.
 #include "net/request_rate_limit.h"
 
+#include <initializer_list>
+
 namespace zq {
 
 namespace {
@@ -36,10 +38,15 @@ RequestRateLimit::RequestRateLimit(std::uint32_t seed)
 {
 }
 
-RequestRateLimit::Source& RequestRateLimit::sourceSlot(std::uint32_t address, Clock::time_point now)
+std::size_t RequestRateLimit::slotIndex(std::uint32_t address) const
 {
     static_assert((kSources & (kSources - 1)) == 0, "the table's size is a power of two");
-    std::size_t first = static_cast<std::size_t>((address * mSeed) >> 20) & (kSources - 2);
+    return static_cast<std::size_t>((address * mSeed) >> 20) & (kSources - 2);
+}
+
+RequestRateLimit::Source& RequestRateLimit::sourceSlot(std::uint32_t address, Clock::time_point now)
+{
+    std::size_t first = slotIndex(address);
     Source* candidates[2] = {&mSources[first], &mSources[first + 1]};
     for (Source* slot : candidates) {
         if (slot->used && slot->address == address)
@@ -71,6 +78,24 @@ bool RequestRateLimit::allow(std::uint32_t source, Clock::time_point now)
     slot.bucket.take(now, kPerSourceInterval);
     mAll.take(now, kAllSourcesInterval);
     return true;
+}
+
+bool RequestRateLimit::overLimit(std::uint32_t source, Clock::time_point now)
+{
+    if (isLoopback(source))
+        return false;
+    bool over = !mAll.conforms(now, kAllSourcesInterval, kAllSourcesBurst);
+    if (!over) {
+        // A source that is not in the table has its whole burst.
+        std::size_t first = slotIndex(source);
+        for (const Source* slot : {&mSources[first], &mSources[first + 1]}) {
+            if (slot->used && slot->address == source)
+                over = !slot->bucket.conforms(now, kPerSourceInterval, kPerSourceBurst);
+        }
+    }
+    if (over)
+        ++mDrops;
+    return over;
 }
 
 std::uint64_t RequestRateLimit::takeDropsToReport(Clock::time_point now)

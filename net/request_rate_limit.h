@@ -8,6 +8,12 @@
 // local tools rely on them. Requests over the limit are dropped silently and
 // counted; the count is reported at most once per kReportInterval.
 //
+// A flood costs the server as little as possible: the datagrams of a source
+// that is over its limit (or of any source while all sources together are)
+// are dropped as soon as they are received, before anything is read from
+// them (overLimit); those within the limit then take their reply's share
+// (allow).
+//
 // Memory is fixed: sources are remembered in a table of kSources entries,
 // two candidate slots per address; a new source takes the slot of the one
 // that has been quiet the longest. Forgetting a quiet source loses nothing,
@@ -43,6 +49,11 @@ public:
     // now; a refusal is counted.
     bool allow(std::uint32_t source, Clock::time_point now);
 
+    // Whether a datagram from source at now is to be dropped unread: source
+    // or all sources together have no reply left (a reply could not be
+    // allowed). Takes nothing from the allowance; a drop is counted.
+    bool overLimit(std::uint32_t source, Clock::time_point now);
+
     // The refusals counted since the last report, when a report is due at
     // now (there are some, and none was made within kReportInterval); 0
     // otherwise. A non-zero result starts the next interval.
@@ -63,6 +74,8 @@ private:
         Bucket bucket;
     };
 
+    // The first of address's two candidate slots.
+    std::size_t slotIndex(std::uint32_t address) const;
     Source& sourceSlot(std::uint32_t address, Clock::time_point now);
 
     std::uint32_t mSeed;

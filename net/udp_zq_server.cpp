@@ -144,12 +144,17 @@ bool UdpZqServer::replyAllowed(const boost::asio::ip::udp::endpoint& requester)
 {
     auto now = RequestRateLimit::Clock::now();
     bool allowed = !requester.address().is_v4() || rate_limit_.allow(requester.address().to_v4().to_uint(), now);
+    reportDrops(now);
+    return allowed;
+}
+
+void UdpZqServer::reportDrops(RequestRateLimit::Clock::time_point now)
+{
     if (std::uint64_t drops = rate_limit_.takeDropsToReport(now)) {
         std::string count = std::to_string(drops);
         trace("UdpZqServer  REPLIES DROPPED BY RATE LIMIT=[%s]\n", count.c_str());
         gEventLog.append("\r ZqServer= UdpZqServer  REPLIES DROPPED BY RATE LIMIT=[", count, "]\r");
     }
-    return allowed;
 }
 
 unsigned short UdpZqServer::port() const
@@ -170,6 +175,13 @@ void UdpZqServer::handle_receive(const boost::system::error_code& error, std::si
 {
     boost::system::error_code result = error;
     for (int turn = 1;; ++turn) {
+        // A flood's datagrams over the reply limit go at once, untraced and
+        // unread; the first one that is not is handled as usual.
+        if (datagramDelivered(result) && droppedUnread() && !takeDatagramWithinLimit(result, bytesReceived)) {
+            std::memset(recv_buffer_.data(), 0, kUnicastClearedBytes);
+            armReceive(socket_, recv_buffer_, remote_endpoint_, alive_, this, &UdpZqServer::handle_receive);
+            return;
+        }
         trace("==>  UdpZqServer::handle_receive\n");
         // Only the first bytes of a longer datagram are read, and it counts as
         // that long.
@@ -207,6 +219,37 @@ void UdpZqServer::handle_receive(const boost::system::error_code& error, std::si
     }
 }
 
+// Whether the datagram just received comes from a source over the reply
+// limit: it is dropped without a look at its bytes, a parse or a trace, so
+// that a flood costs one receive a datagram and no more. Its drop is counted
+// and reported with the others.
+bool UdpZqServer::droppedUnread()
+{
+    if (!remote_endpoint_.address().is_v4())
+        return false;
+    auto now = RequestRateLimit::Clock::now();
+    bool dropped = rate_limit_.overLimit(remote_endpoint_.address().to_v4().to_uint(), now);
+    if (dropped)
+        reportDrops(now);
+    return dropped;
+}
+
+// Takes the datagrams that are waiting, dropping those over the limit as
+// droppedUnread does, up to kDropsPerTurn of them; true with the first one
+// that is to be handled (or a receive error), false when none is waiting or
+// the turn is over.
+bool UdpZqServer::takeDatagramWithinLimit(boost::system::error_code& error, std::size_t& bytesReceived)
+{
+    for (int drops = 1; drops < kDropsPerTurn; ++drops) {
+        std::memset(recv_buffer_.data(), 0, kUnicastClearedBytes);
+        if (!takeWaitingDatagram(error, bytesReceived))
+            return false;
+        if (!datagramDelivered(error) || !droppedUnread())
+            return true;
+    }
+    return false;
+}
+
 // Under load the next request is usually queued already; receiving it here
 // saves the I/O loop's round (a poll of the sockets and a posted completion)
 // for each request. The socket does not wait (see the constructor), so when
@@ -223,16 +266,20 @@ bool UdpZqServer::takeWaitingDatagram(boost::system::error_code& error, std::siz
 }
 
 // A reply goes out whole: when the socket's send buffer is full, the send
-// waits until it has room, as a blocking send would. Its failure leaves as
+// waits until it has room, as a blocking send would. The socket does not wait
+// (see the constructor), and a wait for room on a socket so marked returns at
+// once with "would block"; so for this one send the socket waits again, and
+// the send blocks until the system takes the datagram. Its failure leaves as
 // the system error of "send_to".
 void UdpZqServer::sendReply(const std::string& reply, const boost::asio::ip::udp::endpoint& to)
 {
     boost::system::error_code error;
     socket_.send_to(boost::asio::buffer(reply), to, 0, error);
-    while (error == boost::asio::error::would_block || error == boost::asio::error::try_again) {
-        socket_.wait(boost::asio::socket_base::wait_write);
+    if (error == boost::asio::error::would_block || error == boost::asio::error::try_again) {
+        socket_.non_blocking(false);
         error = boost::system::error_code();
         socket_.send_to(boost::asio::buffer(reply), to, 0, error);
+        socket_.non_blocking(true);
     }
     if (error)
         throw boost::system::system_error(error, "send_to");
@@ -332,8 +379,7 @@ void UdpZqServer::handle_VIEW_REQUEST(std::shared_ptr<UdpZqMessage> request, con
             std::uint64_t from = asked.run && *asked.run != *run ? 0 : asked.from;
             std::uint64_t first =
                 gEventLog.visitHistory(from, [&builder](const std::string& line) { return builder.addLine(line); });
-            std::string reply = builder.finish(first);
-            socket_.send_to(boost::asio::buffer(reply), request->endpoint_);
+            sendReply(builder.finish(first), request->endpoint_);
         });
     }
     request.reset();

@@ -85,14 +85,22 @@ private:
     // Whether the reply limit lets a reply go to requester; reports the
     // requests it dropped when a report is due.
     bool replyAllowed(const boost::asio::ip::udp::endpoint& requester);
+    // Reports the drops counted, when a report is due at now.
+    void reportDrops(RequestRateLimit::Clock::time_point now);
+    bool droppedUnread();
+    bool takeDatagramWithinLimit(boost::system::error_code& error, std::size_t& bytesReceived);
     // Receives a datagram that is already waiting, as a completion would get
     // it; false, with nothing received, when none is waiting.
     bool takeWaitingDatagram(boost::system::error_code& error, std::size_t& bytesReceived);
-    // Sends the reply to to, waiting for room in the socket's send buffer.
+    // Sends the reply to to, waiting for room in the socket's send buffer;
+    // the one send path of status and view replies.
     void sendReply(const std::string& reply, const boost::asio::ip::udp::endpoint& to);
     // The most datagrams that one completion handles before the I/O loop's
     // other handlers run.
     static constexpr int kDatagramsPerTurn = 16;
+    // The most datagrams dropped unread in one completion: a drop costs one
+    // receive, so many go before the I/O loop's other handlers run.
+    static constexpr int kDropsPerTurn = 256;
 
     boost::asio::ip::udp::socket socket_;
     DatagramBuffer recv_buffer_;

@@ -35,6 +35,17 @@ std::string aggregateLine()
     return line;
 }
 
+// The read calls that this process has made (its "syscr" count).
+unsigned long readCalls()
+{
+    std::ifstream file("/proc/self/io");
+    std::string key;
+    unsigned long value = 0;
+    while (file >> key >> value && key != "syscr:") {
+    }
+    return value;
+}
+
 TEST(CpuCounterLinux, SamplesTheBusyShareOfAllProcessors)
 {
     // Through the sampler: the first call opens and takes the reference,
@@ -87,6 +98,16 @@ TEST(CpuCounterLinux, SamplesTheBusyShareOfAllProcessors)
         EXPECT_EQ(again, after_work);
     }
     EXPECT_TRUE(quiet) << "no two samples without a tick between them in 50 tries";
+
+    // Collections in quick succession (a flood of status requests) read
+    // /proc/stat at most once per clock tick of its counts.
+    const unsigned long readsBefore = readCalls();
+    const auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < 200; ++i)
+        ASSERT_EQ(cpucounter::collect(), 0u);
+    const auto spell = std::chrono::steady_clock::now() - start;
+    EXPECT_LE(readCalls() - readsBefore - 1, 2 + static_cast<unsigned long>(spell / std::chrono::milliseconds(10)))
+        << "200 collections in " << std::chrono::duration_cast<std::chrono::microseconds>(spell).count() << " us";
 }
 
 TEST(CpuCounterLinux, NewQueryHasNoValueUntilTwoSamples)

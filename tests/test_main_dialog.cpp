@@ -72,6 +72,12 @@ TEST_F(MainDialog, ProcedureRefreshAndExit)
     EXPECT_EQ(timers[0].id, 112);
     EXPECT_EQ(timers[0].text, "500");
     EXPECT_TRUE(callsOf("text").empty());
+    // A dialog printed as lines is refreshed once a second.
+    recordingdialog::setDrawn(false);
+    resetMainDialog();
+    dlgProc(dialog, dlg::kTimer, kRefreshTimerId, 0);
+    recordingdialog::setDrawn(true);
+    EXPECT_EQ(callsOf("timer").back().text, "1000");
 
     gSrv = new zq::ZqSrv();
     gSrv->mServer->mTriggerText.set("90%:30s");

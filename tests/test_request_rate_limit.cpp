@@ -46,6 +46,15 @@ TEST(RequestRateLimit, OneSourceGetsItsBurstThenTwentyASecond)
     // Another source meanwhile has its own allowance.
     EXPECT_EQ(offer(limit, address(10, 0, 0, 10), 25, kStart + std::chrono::seconds(11), Clock::duration::zero()),
               20);
+    // Dropped unread exactly while no reply could be allowed; the peek takes
+    // nothing, and each drop is counted.
+    const Clock::time_point full = kStart + std::chrono::seconds(20);
+    limit.takeDropsToReport(full);
+    EXPECT_EQ(offer(limit, source, 20, full, Clock::duration::zero()), 20);
+    EXPECT_TRUE(limit.overLimit(source, full));
+    EXPECT_FALSE(limit.overLimit(source, full + milliseconds(50)) || limit.overLimit(address(10, 0, 0, 11), full) ||
+                 limit.overLimit(address(127, 0, 0, 1), full));
+    EXPECT_EQ(limit.takeDropsToReport(full + std::chrono::minutes(2)), 1u);
     // Loopback is never limited.
     EXPECT_EQ(offer(limit, address(127, 0, 0, 1), 5000, kStart, Clock::duration::zero()), 5000);
     EXPECT_EQ(offer(limit, address(127, 1, 2, 3), 5000, kStart, Clock::duration::zero()), 5000);

@@ -13,6 +13,7 @@
 
 #include <boost/asio/ip/udp.hpp>
 #include <boost/system/system_error.hpp>
+#include <sys/socket.h>
 
 #include "fakes/fake_tick_clock.h"
 #include "fakes/plant_host.h"
@@ -419,4 +420,56 @@ TEST_F(RequestServer, AViewRequestIsAnsweredToLoopbackOnly)
     ASSERT_TRUE(receiveOne(io, stranger, boost::asio::buffer(buffer), from, length, result));
     EXPECT_EQ(std::string(buffer.data(), length).rfind("<status>", 0), 0u);
     EXPECT_EQ(recording::traceCount("UdpZqServer::handle_VIEW_REQUEST"), 1u);
+}
+
+// A flood from a source over its reply limit is dropped unread: after its
+// burst of twenty it draws no reply and no trace; the drops are reported once.
+TEST_F(RequestServer, AFloodOverTheReplyLimitIsDroppedUnread)
+{
+    if (std::system("ip addr add 10.99.0.2/32 dev lo") != 0)
+        GTEST_SKIP() << "no network namespace of our own to add a non-loopback address to";
+    udp::socket flooder(io, udp::endpoint(boost::asio::ip::make_address_v4("10.99.0.2"), 0));
+    recording::clearTrace();
+    const std::string request = "STATUS_REQUEST ";
+    for (int i = 0; i < 200; ++i)
+        flooder.send_to(boost::asio::buffer(request), udp::endpoint(flooder.local_endpoint().address(), server->port()));
+    // Loopback is not limited; its answer shows that the flood has been taken.
+    fakecpu::setDefaultValue(11);
+    client.send_to(boost::asio::buffer(request), serverEndpoint);
+    EXPECT_EQ(receiveUntil("</status>"), std::vector<std::string>{statusReply("10.0.0.7", 11)});
+    // The burst (one more if the test was slow) and the one from loopback.
+    EXPECT_NEAR(static_cast<double>(recording::traceCount(kHandled)), 21.5, 1.0);
+    const std::string report = "UdpZqServer  REPLIES DROPPED BY RATE LIMIT=[";
+    EXPECT_EQ(gEventLog.take().rfind("\r ZqServer= " + report, 0), 0u);
+    EXPECT_EQ(recording::traceCountStarting(report), 1u);
+}
+
+// A view reply that meets a full send buffer waits for room, as a status
+// reply does. A slow queue on loopback (a token bucket in the test's own
+// namespace) holds the replies, which count against the send buffer.
+TEST_F(RequestServer, AViewReplyWaitsForRoomInAFullSendBuffer)
+{
+    if (std::system("tc qdisc add dev lo root tbf rate 20mbit burst 30kb limit 4mb") != 0)
+        GTEST_SKIP() << "no traffic control on loopback of our own";
+    struct Unshape {
+        ~Unshape() { EXPECT_EQ(std::system("tc qdisc del dev lo root"), 0); }
+    } unshape;
+    const std::string text(3000, 't');
+    const zq::ViewTexts texts{text, text, text, text, text, text, text};
+    server->setViewSource([&texts] { return texts; });
+    int room = 8 << 20;  // for every reply, whatever the system's default
+    ASSERT_EQ(setsockopt(client.native_handle(), SOL_SOCKET, SO_RCVBUFFORCE, &room, sizeof room), 0);
+    const std::size_t kViews = 16;
+    for (std::size_t i = 0; i < kViews; ++i)
+        client.send_to(boost::asio::buffer(std::string("VIEW_REQUEST 0")), serverEndpoint);
+    std::vector<char> buffer(zq::DatagramBuffer::kSize);
+    for (std::size_t i = 0; i < kViews; ++i) {
+        std::size_t length = 0;
+        boost::system::error_code result;
+        udp::endpoint from;
+        ASSERT_TRUE(receiveOne(io, client, boost::asio::buffer(buffer), from, length, result)) << i;
+        std::optional<zq::ViewReply> reply = zq::parseViewReply(buffer.data(), length);
+        EXPECT_TRUE(reply && reply->texts == texts) << i;
+    }
+    EXPECT_EQ(gEventLog.take(), "");
 }

@@ -154,16 +154,22 @@ void OutputQueue::State::run()
 // A burst of output comes with a burst of work (a flood of datagrams, whose
 // texts the view drains in one go). Once it has passed, the buffers' pages
 // and those that the C library kept from the peak go back to the system.
+// The buffers are freed and the memory trimmed before they are taken again:
+// taken first, they would sit on the very pages that the burst touched, and
+// the trim could give none of those back.
 void OutputQueue::State::releaseMemory(std::unique_lock<std::mutex>& lock)
 {
     writtenSinceTrim = 0;
-    std::string().swap(queued);
-    std::string().swap(batch);
-    queued.reserve(capacity);
-    batch.reserve(capacity);
+    std::string spent;
+    spent.swap(batch);
+    if (queued.empty())
+        std::string().swap(queued);
     lock.unlock();
+    std::string().swap(spent);
     ::malloc_trim(0);
     lock.lock();
+    queued.reserve(capacity);
+    batch.reserve(capacity);
 }
 
 OutputQueue::OutputQueue(int fd, std::size_t capacity, std::string dropLabel, std::chrono::microseconds linger)

@@ -9,6 +9,7 @@ std::vector<std::pair<dlg::Message, dlg::WParam>> gScript;
 bool gEnded = false;
 std::intptr_t gResult = 0;
 int gToken = 0;
+bool gDrawn = true;
 
 void record(const char* what, int id, const std::string& text)
 {
@@ -29,6 +30,11 @@ void clear()
 {
     std::lock_guard<std::mutex> lock(gMutex);
     gCalls.clear();
+}
+
+void setDrawn(bool drawn)
+{
+    gDrawn = drawn;
 }
 
 void scriptModal(std::vector<std::pair<dlg::Message, dlg::WParam>> messages)
@@ -58,6 +64,11 @@ std::intptr_t runModal(int templateId, Procedure procedure)
 void startTimer(Handle, unsigned id, unsigned milliseconds)
 {
     record("timer", static_cast<int>(id), std::to_string(milliseconds));
+}
+
+bool drawn(Handle)
+{
+    return gDrawn;
 }
 
 void endDialog(Handle, std::intptr_t result)

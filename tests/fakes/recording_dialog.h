@@ -24,4 +24,7 @@ void clear();
 // when the dialog has ended or the script runs out.
 void scriptModal(std::vector<std::pair<dlg::Message, dlg::WParam>> messages);
 
+// What drawn answers (true, a window, until set otherwise).
+void setDrawn(bool drawn);
+
 }  // namespace recordingdialog

@@ -12,7 +12,8 @@
 # sends its status requests from the second, from 101 source addresses, and
 # checks the limits: one source gets twenty replies a second after a burst of
 # twenty, while another source is answered all along; many sources together
-# get a thousand a second after a burst of a thousand; loopback is not
+# get a thousand a second after a burst of a thousand; with every processor
+# busy, a flood from one source still leaves another answered; loopback is not
 # limited. The agent reports its drops once, in its trace and event list.
 set -u
 source "$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")/../lib/common.sh"
@@ -64,6 +65,8 @@ else
     pass "the agent starts"
     timeout 120 ip netns exec "$NS_CLIENTS" python3 "$HERE/reply_limit_driver.py" clients 10.77.0.1
     check "the limits hold from non-loopback sources" $?
+    timeout 60 ip netns exec "$NS_CLIENTS" python3 "$HERE/reply_limit_driver.py" busy 10.77.0.1
+    check "a flood cannot crowd out another source on a busy machine" $?
     timeout 60 ip netns exec "$NS_AGENT" python3 "$HERE/reply_limit_driver.py" loopback 127.0.0.1
     check "loopback is not limited" $?
     wait_for "$TMP/agent.out" 'REPLIES DROPPED BY RATE LIMIT=\[[0-9]+\]' 5

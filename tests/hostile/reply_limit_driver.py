@@ -3,12 +3,16 @@
 # namespaces it built.
 #
 #   reply_limit_driver.py clients AGENT_ADDRESS   from 10.77.1.1-100 and 10.77.2.1
+#   reply_limit_driver.py busy AGENT_ADDRESS      from 10.77.1.1 and 10.77.2.1,
+#                                                 with every processor loaded
 #   reply_limit_driver.py loopback 127.0.0.1      from 127.0.0.1
 #
 # Every loop is bounded in count and time. Prints PASS/FAIL lines; exits 1
 # when any check failed.
+import os
 import select
 import socket
+import subprocess
 import sys
 import time
 
@@ -100,6 +104,26 @@ def clients(agent):
         sock.close()
 
 
+def busy(agent):
+    # Two busy loops of our own per processor (each ending by itself), then
+    # three rounds: one source floods 3,000 requests within a second while
+    # another asks ten times; the flood must not crowd the other out.
+    spin = "import time\nend = time.monotonic() + 8.5\nwhile time.monotonic() < end: pass\n"
+    loops = [subprocess.Popen([sys.executable, "-c", spin]) for _ in range(2 * (os.cpu_count() or 2))]
+    try:
+        for n in range(3):
+            time.sleep(0.5)
+            flooder, other = bound("10.77.1.1"), bound("10.77.2.1")
+            counts, sent = paced(agent, [(flooder, 3000), (other, 10)], 1.0)
+            got, asked = counts.get(1, 0), sent.get(1, 0)
+            check("on a busy machine, another source is answered during a flood of %d (round %d: %d of %d)"
+                  % (sent.get(0, 0), n + 1, got, asked), got == asked >= 9 and sent.get(0, 0) >= 2500)
+            flooder.close(), other.close()
+    finally:
+        for loop in loops:
+            loop.kill(), loop.wait()
+
+
 def loopback(address):
     sock = bound(address)
     sock.setblocking(True)
@@ -119,5 +143,5 @@ def loopback(address):
 
 
 if __name__ == "__main__":
-    {"clients": clients, "loopback": loopback}[sys.argv[1]](sys.argv[2])
+    {"clients": clients, "busy": busy, "loopback": loopback}[sys.argv[1]](sys.argv[2])
     sys.exit(1 if failed else 0)
