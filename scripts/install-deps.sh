@@ -32,7 +32,8 @@ apt_install() {
 }
 
 # 32-bit Wine runs the x86 build: its packages come from Debian's i386 archive.
-dpkg --print-foreign-architectures | grep -qx i386 || { dpkg --add-architecture i386; apt_update; }
+updated=
+dpkg --print-foreign-architectures | grep -qx i386 || { dpkg --add-architecture i386; apt_update; updated=1; }
 
 missing=()
 for p in "${packages[@]}"; do
@@ -41,7 +42,7 @@ done
 
 [ ${#missing[@]} -gt 0 ] || exit 0
 echo "Installing: ${missing[*]}"
-apt_update
+[ -n "$updated" ] || apt_update
 apt_install "${missing[@]}" && exit 0
 
 # The plain install failed. The usual cause: a Multi-Arch: same library is
@@ -51,6 +52,7 @@ apt_install "${missing[@]}" && exit 0
 # i386 ones alone, first plainly, then with the release's own suite preferred
 # for that one command, which brings the amd64 twins back to the version i386
 # has. Nothing is removed, and no setting of the machine is changed.
+echo "install-deps: the install failed; installing the amd64 packages first, then the i386 ones" >&2
 native=() foreign=()
 for p in "${missing[@]}"; do
   case $p in *:i386) foreign+=("$p") ;; *) native+=("$p") ;; esac
