@@ -51,7 +51,8 @@ apt_install "${missing[@]}" && exit 0
 # carry the same version. Install the amd64 packages as they are, then the
 # i386 ones alone, first plainly, then with the release's own suite preferred
 # for that one command, which brings the amd64 twins back to the version i386
-# has. Nothing is removed, and no setting of the machine is changed.
+# has. Only what the dependencies force is moved (not the rest of a library's
+# source package), nothing is removed, and no setting of the machine changes.
 echo "install-deps: the install failed; installing the amd64 packages first, then the i386 ones" >&2
 native=() foreign=()
 for p in "${missing[@]}"; do
@@ -70,4 +71,5 @@ trap 'rm -f "$prefs"' EXIT
   cat /etc/apt/preferences 2>/dev/null || true
 } >"$prefs"
 apt-get install -y -q --no-install-recommends -o DPkg::Lock::Timeout=300 \
-  -o Dir::Etc::Preferences="$prefs" --allow-downgrades --no-remove "${foreign[@]}"
+  -o Dir::Etc::Preferences="$prefs" -o APT::Get::Upgrade-By-Source-Package=false \
+  --allow-downgrades --no-remove "${foreign[@]}"
