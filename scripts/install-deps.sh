@@ -53,12 +53,12 @@ apt_install "${missing[@]}" && exit 0
 # for that one command, which brings the amd64 twins back to the version i386
 # has. Only what the dependencies force is moved (not the rest of a library's
 # source package), nothing is removed, and no setting of the machine changes.
-echo "install-deps: the install failed; installing the amd64 packages first, then the i386 ones" >&2
 native=() foreign=()
 for p in "${missing[@]}"; do
   case $p in *:i386) foreign+=("$p") ;; *) native+=("$p") ;; esac
 done
 [ ${#foreign[@]} -gt 0 ] || exit 1
+echo "install-deps: the install failed; installing the amd64 packages first, then the i386 ones" >&2
 [ ${#native[@]} -eq 0 ] || apt_install "${native[@]}"
 apt_install "${foreign[@]}" && exit 0
 
