@@ -62,6 +62,7 @@ echo "install-deps: the install failed; installing the amd64 packages first, the
 [ ${#native[@]} -eq 0 ] || apt_install "${native[@]}"
 apt_install "${foreign[@]}" && exit 0
 
+# shellcheck source=/dev/null
 codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
 echo "install-deps: installing ${foreign[*]} with $codename's own versions preferred, to match the two architectures"
 prefs=$(mktemp)
