@@ -46,7 +46,10 @@ run_ctest() {
 }
 
 # The Wine end-to-end test needs the prefix prepared below: it runs later.
-run_ctest linux "$top/build/linux" ctest --output-on-failure -LE wine
+# The end-to-end scripts of the Linux agent (label e2e) run once, against
+# the sanitized build, which checks the same behaviour and its memory too;
+# the plain build runs the unit tests and the package tests.
+run_ctest linux "$top/build/linux" ctest --output-on-failure -LE 'wine|e2e'
 run_ctest asan+ubsan "$top/build/asan" ctest --output-on-failure -LE wine
 # ThreadSanitizer needs a fixed address-space layout on kernels with high
 # mmap randomisation; setarch -R turns randomisation off for this run only.
