@@ -17,10 +17,12 @@ namespace {
 
 using boost::asio::ip::address_v4;
 
-// How often the interfaces are looked at without a notice; how long a
+// How often the interfaces are looked at without a notice (give or take
+// the slack, to meet a tick); how long a
 // notice waits for the changes that come with it; and how long a burst of
 // notices (a host with route churn) may hold off the check at most.
 constexpr auto kAddressRecheck = std::chrono::seconds(5);
+constexpr auto kAddressRecheckSlack = std::chrono::milliseconds(500);
 constexpr auto kAfterNotice = std::chrono::milliseconds(300);
 constexpr auto kNoticeBurstMost = std::chrono::seconds(1);
 
@@ -73,7 +75,16 @@ void ZqServer::start_address_watch()
 
 void ZqServer::schedule_address_recheck()
 {
-    mAddressTimer.expires_after(kAddressRecheck);
+    // The re-check falls on an instant of the tick's schedule, about five
+    // seconds on: the worker thread then wakes once for both, not twice.
+    // The tick's next expiry is one of those instants, whether it has run
+    // for this one yet or not (or has stopped: the instant lies past).
+    const TickClock::time_point tick = mTimer.expiry();
+    const TickClock::duration ahead = TickClock::now() + kAddressRecheck - kAddressRecheckSlack - tick;
+    const auto ticks = ahead <= TickClock::duration::zero()
+                           ? 0
+                           : (ahead + std::chrono::seconds(1) - TickClock::duration(1)) / std::chrono::seconds(1);
+    mAddressTimer.expires_at(tick + ticks * std::chrono::seconds(1));
     mAddressTimer.async_wait([this](const boost::system::error_code& error) {
         if (error == boost::asio::error::operation_aborted)
             return;

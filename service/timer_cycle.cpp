@@ -37,7 +37,10 @@ void ZqServer::on_timer()
 {
     if (!mTimerRunning)
         return;
-    handle_timer();
+    {
+        TraceBatch batch;
+        handle_timer();
+    }
     // The next expiry follows the previous one, not the present time: the
     // ticks keep a fixed schedule, and ticks that fell due while one ran late
     // follow at once. After a long stall the missed ticks are dropped

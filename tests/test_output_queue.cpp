@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstring>
 #include <fcntl.h>
 #include <poll.h>
 #include <string>
@@ -158,6 +159,30 @@ TEST(OutputQueue, ANewerFrameReplacesTheUnsentOneAndFitsInItsRoom)
     ASSERT_TRUE(queue.writeFrame("5555", 4));
     ASSERT_TRUE(queue.flush(milliseconds(2000)));
     EXPECT_EQ(pipe.drain(milliseconds(1000)), "44445555");
+}
+
+// Texts queued while wake-ups are held wait, whole, for the outermost
+// release, and then go out in one write; a wake-up owed by no text is none.
+TEST(OutputQueue, HeldWakesGiveOneWriteForAHandlersTexts)
+{
+    Pipe pipe;
+    OutputQueue queue(pipe.fds[1], 8 * 1024, "TRACE LINES DROPPED");
+    ASSERT_TRUE(queue.write("up\n", 3));
+    ASSERT_EQ(pipe.drain(milliseconds(2000)), "up\n");  // and 200 ms quiet: the writer waits
+    OutputQueue::holdWakes();
+    OutputQueue::holdWakes();
+    for (const char* text : {"tick\n", "cpu\n", "tick end\n"}) {
+        ASSERT_TRUE(queue.write(text, std::strlen(text)));
+        ::usleep(20000);
+    }
+    OutputQueue::wakeHeld();
+    pollfd in{pipe.fds[0], POLLIN, 0};
+    EXPECT_EQ(::poll(&in, 1, 100), 0) << "written before the outermost release";
+    OutputQueue::wakeHeld();
+    ASSERT_EQ(::poll(&in, 1, 2000), 1);
+    char buffer[64];
+    ssize_t n = ::read(pipe.fds[0], buffer, sizeof buffer);
+    EXPECT_EQ(std::string(buffer, n > 0 ? static_cast<std::size_t>(n) : 0), "tick\ncpu\ntick end\n");
 }
 
 }  // namespace

@@ -54,6 +54,16 @@ void debugOutput(const char* text)
     }
 }
 
+TraceBatch::TraceBatch()
+{
+    OutputQueue::holdWakes();
+}
+
+TraceBatch::~TraceBatch()
+{
+    OutputQueue::wakeHeld();
+}
+
 void diagnosticOutput(const char* data, std::size_t length)
 {
     if (debugOutputOn())

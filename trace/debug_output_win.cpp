@@ -17,6 +17,10 @@ void debugOutput(const char* text)
     OutputDebugStringA(text);
 }
 
+// OutputDebugStringA hands each text over at once; there is nothing to wait for.
+TraceBatch::TraceBatch() = default;
+TraceBatch::~TraceBatch() = default;
+
 void diagnosticOutput(const char* data, std::size_t length)
 {
     std::fwrite(data, 1, length, stderr);

@@ -51,6 +51,16 @@ public:
     // true when it was. A drop count still owed is queued first.
     bool flush(std::chrono::milliseconds timeout);
 
+    // Between holdWakes() and the matching wakeHeld() (they nest), the texts
+    // that the calling thread queues do not wake the writers; the outermost
+    // wakeHeld() wakes once each writer that was given texts meanwhile. A
+    // handler that traces several texts around short work of its own (a
+    // tick: its first text, a read of the CPU counts, the rest) so has them
+    // written in one write() instead of one each. The texts are queued as
+    // always; only the wake-up waits.
+    static void holdWakes();
+    static void wakeHeld();
+
     // Bytes waiting (not counting the batch being written).
     std::size_t queued() const;
     std::size_t capacity() const;

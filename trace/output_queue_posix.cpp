@@ -17,11 +17,12 @@
 #include <pthread.h>
 #include <system_error>
 #include <thread>
+#include <vector>
 #include <unistd.h>
 
 using Clock = std::chrono::steady_clock;
 
-struct OutputQueue::State {
+struct OutputQueue::State : std::enable_shared_from_this<OutputQueue::State> {
     State(int descriptor, std::size_t bytes, std::string label, std::chrono::microseconds wait)
         : fd(descriptor), capacity(bytes), dropLabel(std::move(label)), linger(wait)
     {
@@ -67,11 +68,18 @@ struct OutputQueue::State {
     }
 
     bool enqueue(const char* data, std::size_t length, bool frame);
+    // Wakes the writer if it waits while texts are queued.
+    void wakeIfWaiting();
     void run();
     void releaseMemory(std::unique_lock<std::mutex>& lock);
 };
 
 namespace {
+
+// The HoldWakes of this thread: how many are alive, and the queues whose
+// writers are owed a wake-up when the last one ends.
+thread_local int tHolds = 0;
+thread_local std::vector<std::weak_ptr<OutputQueue::State>> tOwed;
 
 // After this much output, once the queue has been idle a while, the writer
 // gives the memory of the burst back to the system (releaseMemory).
@@ -235,11 +243,46 @@ bool OutputQueue::State::enqueue(const char* data, std::size_t length, bool fram
     queued.append(data, length);
     dropped = 0;
     bool wakeWriter = writerWaiting;
+    if (wakeWriter && tHolds > 0) {
+        lock.unlock();
+        std::shared_ptr<State> self = shared_from_this();
+        bool owed = std::any_of(tOwed.begin(), tOwed.end(),
+                                [&self](const std::weak_ptr<State>& state) { return state.lock() == self; });
+        if (!owed)
+            tOwed.push_back(self);
+        return true;
+    }
     writerWaiting = false;  // one wake-up is enough
     lock.unlock();
     if (wakeWriter)
         wake.notify_one();
     return true;
+}
+
+void OutputQueue::State::wakeIfWaiting()
+{
+    std::unique_lock<std::mutex> lock(mutex);
+    if (!writerWaiting || queued.empty())
+        return;
+    writerWaiting = false;
+    lock.unlock();
+    wake.notify_one();
+}
+
+void OutputQueue::holdWakes()
+{
+    ++tHolds;
+}
+
+void OutputQueue::wakeHeld()
+{
+    if (--tHolds > 0)
+        return;
+    for (const std::weak_ptr<State>& owed : tOwed) {
+        if (std::shared_ptr<State> state = owed.lock())
+            state->wakeIfWaiting();
+    }
+    tOwed.clear();
 }
 
 bool OutputQueue::write(const char* data, std::size_t length)

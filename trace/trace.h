@@ -35,6 +35,18 @@ void formatInto(char* buffer, std::size_t size, const char* format, va_list args
 // from any thread, and adds nothing to it. It never waits for a reader.
 void debugOutput(const char* text);
 
+// While one is alive, the trace texts of its thread are handed to the
+// output together when it ends instead of one by one (on Linux, where a
+// writer thread writes them: one wake-up and one write for a tick's texts).
+// Nothing is held back from the queue, dropped or reordered.
+class TraceBatch {
+public:
+    TraceBatch();
+    ~TraceBatch();
+    TraceBatch(const TraceBatch&) = delete;
+    TraceBatch& operator=(const TraceBatch&) = delete;
+};
+
 // Whether debugOutput and diagnosticOutput write anything at all (on Linux
 // the trace can be switched off); when not, callers need not compose their
 // texts. Decided once, before the worker thread starts.

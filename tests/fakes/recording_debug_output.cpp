@@ -22,6 +22,10 @@ void debugOutput(const char* text)
     gTexts.emplace_back(text);
 }
 
+// Recorded at once: nothing to batch.
+TraceBatch::TraceBatch() = default;
+TraceBatch::~TraceBatch() = default;
+
 void diagnosticOutput(const char* data, std::size_t length)
 {
     std::lock_guard<std::mutex> lock(gMutex);
