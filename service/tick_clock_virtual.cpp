@@ -20,16 +20,19 @@ TickClock::time_point TickClock::now() noexcept
     return time_point(duration(gNow.load(std::memory_order_relaxed)));
 }
 
-// A wait of zero has the loop's reactor look at the timers on each of its
-// turns; they are due by the virtual time, whatever the real time is.
-TickClock::duration TickWaitTraits::to_wait_duration(const TickClock::duration&)
+// A timer due by the virtual time waits zero, whatever the real time is, so
+// that the loop looks at the timers at once. One not yet due waits an hour:
+// nothing but a move of the time makes it due, and on Windows a zero wait
+// would have Asio's timer thread wake the loop for it again and again (the
+// driver wakes it after each move, tick_clock_virtual.h).
+TickClock::duration TickWaitTraits::to_wait_duration(const TickClock::duration& d)
 {
-    return TickClock::duration::zero();
+    return d <= TickClock::duration::zero() ? TickClock::duration::zero() : std::chrono::hours(1);
 }
 
-TickClock::duration TickWaitTraits::to_wait_duration(const TickClock::time_point&)
+TickClock::duration TickWaitTraits::to_wait_duration(const TickClock::time_point& t)
 {
-    return TickClock::duration::zero();
+    return to_wait_duration(t - TickClock::now());
 }
 
 }  // namespace zq

@@ -6,7 +6,11 @@
 // long as its work, not as long as its waits.
 //
 // The driver polls the loop (poll(), run_one_for() with a short limit); a
-// loop that is run() waits for nothing and so spins.
+// loop that is run() would wait for a timer not yet due. On Windows the loop
+// looks at its timers only once Asio's timer thread has woken it, which it
+// does when a timer's wait has run out: after each move the driver starts a
+// timer of the steady clock due at once, and polls until the handler it
+// waits for has run.
 #pragma once
 
 #include "service/tick_clock.h"
