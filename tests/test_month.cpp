@@ -94,6 +94,8 @@ void operator delete[](void* block, const std::nothrow_t&) noexcept { release(bl
 bool debugOutputOn() { return false; }
 void debugOutput(const char*) {}
 void diagnosticOutput(const char*, std::size_t) {}
+TraceBatch::TraceBatch() = default;
+TraceBatch::~TraceBatch() = default;
 
 namespace {
 
