@@ -80,11 +80,9 @@ void ZqServer::schedule_address_recheck()
     // The tick's next expiry is one of those instants, whether it has run
     // for this one yet or not (or has stopped: the instant lies past).
     const TickClock::time_point tick = mTimer.expiry();
-    const TickClock::duration ahead = TickClock::now() + kAddressRecheck - kAddressRecheckSlack - tick;
-    const auto ticks = ahead <= TickClock::duration::zero()
-                           ? 0
-                           : (ahead + std::chrono::seconds(1) - TickClock::duration(1)) / std::chrono::seconds(1);
-    mAddressTimer.expires_at(tick + ticks * std::chrono::seconds(1));
+    const TickClock::duration ahead =
+        std::max(TickClock::now() + kAddressRecheck - kAddressRecheckSlack - tick, TickClock::duration::zero());
+    mAddressTimer.expires_at(tick + std::chrono::ceil<std::chrono::seconds>(ahead));
     mAddressTimer.async_wait([this](const boost::system::error_code& error) {
         if (error == boost::asio::error::operation_aborted)
             return;
